@@ -1,0 +1,44 @@
+// Shared helpers for tests: scoped temporary directories and running
+// programs as a user would, with their output captured.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh directory under $TMPDIR (or /tmp), removed when the test passes
+// and kept (its path printed) when the test fails, for inspection.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path()/name
+    std::string file(const std::string& name) const;
+    // Writes text to path()/name (parents must exist); returns the full path.
+    std::string write(const std::string& name, const std::string& text) const;
+
+private:
+    std::string path_;
+};
+
+// Whole contents of a file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (searched in PATH) with argv, feeding `input` on standard
+// input; extra entries "NAME=value" are added to the environment. The child
+// is killed after timeoutSeconds.
+RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
+              const std::vector<std::string>& env = {}, int timeoutSeconds = 60);
+
+}  // namespace testutil
