@@ -10,7 +10,7 @@ namespace testutil {
 // A fresh directory under $TMPDIR (or /tmp), removed when the test passes
 // and kept (its path printed) when the test fails, for inspection.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     // Writes text to path()/name (parents must exist); returns the full path.
     std::string write(const std::string& name, const std::string& text) const;
 
-private:
+  private:
     std::string path_;
 };
 
