@@ -1,0 +1,3 @@
+#include "engine/Args.h"
+
+ArgInfo argInfo;

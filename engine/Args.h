@@ -1,0 +1,26 @@
+// The settings of one install run, process-wide as `argInfo`.
+#pragma once
+
+#include "model/Array.h"
+#include "model/Cdrom.h"
+#include "model/Configuration.h"
+#include "model/Str.h"
+
+struct ArgInfo {
+    int kind = 0;  // 1 server install (both front ends); 3, 4 product/patch
+    Str programName;
+    Str serverName;
+    Str rootPassword;
+    Str defaultUser = "root";
+    Str zapUser;
+    Str zapPassword;
+    Array<Str> hosts;
+    Cdrom cdrom;
+    Configuration config;
+    Str installPassword;  // stored shell-escaped
+    int yes = 0;
+    int useSsh = 0;
+    Str probeFileName;
+};
+
+extern ArgInfo argInfo;

@@ -1,0 +1,12 @@
+// What the installer asks of the framework about earlier installations.
+// With no framework records on this system every query answers empty.
+#pragma once
+
+#include "model/Str.h"
+
+// Recorded location of an install type on a host; empty: none recorded.
+Str PathFromPlatform(const Str& host, const Str& typeId);
+
+// The directory holding the running installer program (never empty: "."
+// when it cannot be found), so that paths built on it are always defined.
+Str GetInstallDir();

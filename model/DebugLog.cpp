@@ -1,0 +1,129 @@
+#include "model/DebugLog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// An entry we may truncate and write: a regular file of ours with one link.
+bool safeToReuse(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid();
+}
+
+int createFresh(const char* path) {
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0664);
+}
+
+int openSafely(const char* path) {
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
+    if (fd >= 0 && !safeToReuse(fd)) {
+        ::close(fd);
+        fd = -1;
+        errno = EEXIST;
+    }
+    if (fd < 0) {
+        if (errno != ELOOP && errno != EEXIST && errno != ENXIO) return -1;
+        // A planted link or foreign file: remove the name, never its target.
+        if (unlink(path) != 0 && errno != ENOENT) return -1;
+        fd = createFresh(path);
+        if (fd < 0) return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (ftruncate(fd, 0) != 0 || fchmod(fd, 0664) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+DebugLogBuf::~DebugLogBuf() {
+    close();
+}
+
+bool DebugLogBuf::open(const std::string& path) {
+    close();
+    fd_ = openSafely(path.c_str());
+    setp(buf_, buf_ + sizeof buf_);
+    return fd_ >= 0;
+}
+
+void DebugLogBuf::close() {
+    if (fd_ < 0) return;
+    flushBuffer();
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool DebugLogBuf::flushBuffer() {
+    const char* p = pbase();
+    size_t left = size_t(pptr() - pbase());
+    setp(buf_, buf_ + sizeof buf_);
+    if (fd_ < 0) return true;
+    while (left > 0) {
+        ssize_t n = ::write(fd_, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= size_t(n);
+    }
+    return true;
+}
+
+int DebugLogBuf::overflow(int c) {
+    if (!flushBuffer()) return traits_type::eof();
+    if (c != traits_type::eof()) {
+        *pptr() = char(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
+
+std::streamsize DebugLogBuf::xsputn(const char* s, std::streamsize n) {
+    std::streamsize done = 0;
+    while (done < n) {
+        std::streamsize room = epptr() - pptr();
+        if (room == 0) {
+            if (!flushBuffer()) return done;
+            continue;
+        }
+        std::streamsize k = std::min(room, n - done);
+        memcpy(pptr(), s + done, size_t(k));
+        pbump(int(k));
+        done += k;
+    }
+    return done;
+}
+
+int DebugLogBuf::sync() {
+    return flushBuffer() ? 0 : -1;
+}
+
+std::string defaultDebugLogPath() {
+    const char* env = getenv("QUILLSET_DEBUG_LOG");
+    return env && *env ? env : "/tmp/velkar.sinstall";
+}
+
+DebugLog::DebugLog() : std::ostream(&buf_) {
+    // Lines must reach the file before a fork or a crash: flush every write.
+    setf(std::ios::unitbuf);
+    reopen(defaultDebugLogPath());
+}
+
+bool DebugLog::reopen(const std::string& path) {
+    flush();
+    path_ = path;
+    bool ok = buf_.open(path);
+    clear();
+    return ok;
+}
+
+DebugLog dbFile;

@@ -1,0 +1,83 @@
+#include "model/InstallType.h"
+
+#include "model/DebugLog.h"
+
+Array<InstallTypeData> InstallType::data;
+
+std::ostream& operator<<(std::ostream& out, ValidFor v) {
+    out << "ValidFor(";
+    switch (v) {
+        case SERVER:
+            return out << "SERVER)";
+        case CLIENT:
+            return out << "CLIENT)";
+        case BOTH:
+            return out << "BOTH)";
+        default:
+            return out << "Bogus)";
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, const InstallTypeData& d) {
+    out << d.id << ", " << d.label << ", " << d.path << ", " << d.defaultPath << ", " << d.options
+        << ", ";
+    for (int i = 0; i < d.choices.length(); ++i) out << (i ? "," : "") << d.choices[i];
+    return out << ", " << d.extraText << ", " << d.linkedType << ", " << d.enabled << ", "
+               << d.variable << ", " << d.forceInstall << ", " << d.validFor;
+}
+
+std::ostream& operator<<(std::ostream& out, const InstallType& t) {
+    if (t.index() == -1) return out << "InstallType(Bogus!)";
+    return out << "InstallType(" << t.entry().id << ")";
+}
+
+InstallType::InstallType(const Str& name) : index_(id(name)) {
+    if (index_ >= 0) return;
+    InstallTypeData d;
+    d.id = name;
+    data.put(d);
+    index_ = data.length() - 1;
+}
+
+int InstallType::id(const Str& name) {
+    for (int i = 0; i < data.length(); ++i)
+        if (data[i].id == name) return i;
+    return -1;
+}
+
+bool InstallType::valid() const {
+    return index_ >= 0 && index_ < data.length() && data[index_].validFor != INVALID;
+}
+
+void InstallTypeData::setPath(const Str& value) {
+    path = value;
+    forceInstall = 0;
+    if (!path.empty() && path[path.length() - 1] == '!') {
+        path = path.before(path.length() - 1);
+        forceInstall = 1;
+    }
+    defaultPath = path;
+    enabled = 1;
+}
+
+void InstallType::setPath(const Str& value) const {
+    if (!valid()) return;
+    Str v(value);
+    v.gsub("\\", "/");
+    entry().setPath(v);
+    const Str linked = entry().linkedType;
+    if (!linked.empty() && id(linked) != index_) InstallType(linked).setPath(value);
+}
+
+void InstallType::setDefaultPath(const Str& value) const {
+    if (!valid()) return;
+    entry().defaultPath = value;
+    const Str linked = entry().linkedType;
+    if (!linked.empty() && id(linked) != index_) InstallType(linked).setDefaultPath(value);
+}
+
+Str InstallType::myPath(const InstallHost*) const {
+    // Drive specifications are adjusted only for client installs (kind 2)
+    // on PC hosts; both front ends run server installs.
+    return valid() ? entry().path : Str();
+}

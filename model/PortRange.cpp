@@ -1,0 +1,4 @@
+#include "model/PortRange.h"
+Str localPortRange() {
+    return Str();
+}
