@@ -178,6 +178,10 @@ struct fp_ctxt {
     void (*on_error)(fp_ctxt* ct);  // runs the on-error script; null until scripts exist
     char* partial_path;             // file being written, removed on a fatal error
     fp_walk* walk;                  // owned by pack.cpp
+    long long out_count;            // bytes of the node stream written so far
+    char hdr_pushback[6];           // node magic already read by decode_header
+    int hdr_pushback_len;
+    char cntl_dir[FP_PATH_MAX + 1];  // control directory of the block being read
 };
 
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).
