@@ -187,8 +187,7 @@ struct fp_ctxt {
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).
 // Returns null when memory fails.
 fp_ctxt* fp_new_ctxt();
-// Frees everything the context owns except channels that are still attached
-// (detach them with fp_close_input/fp_close_output first).
+// Frees the context and everything it owns, attached channels included.
 void fp_dispose_ctxt(fp_ctxt* ct);
 
 void fp_set_name(fp_ctxt* ct, const char* name);
@@ -216,7 +215,9 @@ jmp_buf* fp_get_jmpbuf(fp_ctxt* ct);
 // Hands the message text and its length to the caller, who frees it with
 // free(); the context is left without a buffer. Null text when none.
 void fp_get_msgbuf(fp_ctxt* ct, char** text, size_t* len);
-// Moves the parsed description out of / into the context.
+// Moves the parsed description out of the context (which gets a default
+// keyword set and empty lists), or into it (the context takes ownership and
+// frees what it held).
 void fp_get_fp_desc(fp_ctxt* ct, fp_desc* desc);
 void fp_set_fp_desc(fp_ctxt* ct, const fp_desc* desc);
 
@@ -244,9 +245,11 @@ int fp_flist_opts(fp_ctxt* ct, long modifiers);  // [13]
 int fp_size(fp_ctxt* ct, long modifiers);        // [14]
 int fp_pc_size(fp_ctxt* ct, long modifiers);     // [15]
 int fp_pack_hdrs(fp_ctxt* ct, long modifiers);   // [16]
-// Parses the description (code 17) and moves it into *desc.
+// Parses the description (code 17, without walking the files) and moves
+// it into *desc. Returns as fp_operation.
 int fp_read_fp_desc(fp_ctxt* ct, fp_desc* desc);
-// Copies *desc into the context and prints it as a description.
+// Moves *desc into the context and prints it as a description. Returns 0,
+// or 1 when printing failed (messages in the context).
 int fp_write_fp_desc(fp_ctxt* ct, const fp_desc* desc);
 // Ends the output stream (a zero-length write).
 void fp_send_eof(fp_ctxt* ct);
