@@ -10,6 +10,8 @@ class Cdrom {
 
     const Str& host() const { return host_; }
     const Str& path() const { return path_; }
+    // host:path of an open medium, "(null)" otherwise.
+    Str name() const { return host_.empty() ? Str("(null)") : host_ + ":" + path_; }
 
   private:
     Str host_;      // host that holds the medium

@@ -1,5 +1,9 @@
 #include "model/InstallType.h"
 
+#include <cstdlib>
+
+#include "engine/Args.h"
+#include "framework/bln_cipher.h"
 #include "model/DebugLog.h"
 
 Array<InstallTypeData> InstallType::data;
@@ -49,7 +53,28 @@ bool InstallType::valid() const {
     return index_ >= 0 && index_ < data.length() && data[index_].validFor != INVALID;
 }
 
+namespace {
+
+// The installation password goes into shell commands: escape every
+// character the shell would interpret, the backslash first so that added
+// backslashes are not doubled.
+Str shellEscaped(const Str& clear) {
+    Str out(clear);
+    for (const char* c : {"\\", "^", "$", "\"", "'", "`", ">", "<", ";", "|", "="})
+        out.gsub(c, Str("\\") + c);
+    return out;
+}
+
+}  // namespace
+
 void InstallTypeData::setPath(const Str& value) {
+    if (id == "IP" && !value.empty()) {
+        char* clear = bln_decrypt(value);
+        argInfo.installPassword = shellEscaped(clear);
+        free(clear);
+        dbFile << "Set install password" << std::endl;
+        return;
+    }
     path = value;
     forceInstall = 0;
     if (!path.empty() && path[path.length() - 1] == '!') {
