@@ -1,0 +1,21 @@
+#include "framework/qrx_runtime.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+#include "framework/qrx_exception.h"
+
+void qrx_init(const QRX_TypeRepository* repository) {
+    qrx_register_types(repository);
+}
+
+void qrx_client_init() {
+    std::setlocale(LC_MESSAGES, "");
+    qrx_exception_install_handler();
+}
+
+void qrx_client_exit(int status) {
+    std::fflush(nullptr);
+    std::exit(status);
+}
