@@ -85,20 +85,28 @@ void InstallTypeData::setPath(const Str& value) {
     enabled = 1;
 }
 
+// Each type, then the types its linkedType chain names. A chain is followed
+// at most once around the table, so that a cycle (A names B, B names A)
+// ends instead of recursing for ever.
+template <class Fn>
+static void followLinks(const InstallType& first, Fn apply) {
+    InstallType t = first;
+    for (int steps = 0; t.valid() && steps <= InstallType::data.length(); ++steps) {
+        apply(t);
+        const Str linked = t.entry().linkedType;
+        if (linked.empty() || InstallType::id(linked) == t.index()) break;
+        t = InstallType(linked);
+    }
+}
+
 void InstallType::setPath(const Str& value) const {
-    if (!valid()) return;
     Str v(value);
     v.gsub("\\", "/");
-    entry().setPath(v);
-    const Str linked = entry().linkedType;
-    if (!linked.empty() && id(linked) != index_) InstallType(linked).setPath(value);
+    followLinks(*this, [&v](const InstallType& t) { t.entry().setPath(v); });
 }
 
 void InstallType::setDefaultPath(const Str& value) const {
-    if (!valid()) return;
-    entry().defaultPath = value;
-    const Str linked = entry().linkedType;
-    if (!linked.empty() && id(linked) != index_) InstallType(linked).setDefaultPath(value);
+    followLinks(*this, [&value](const InstallType& t) { t.entry().defaultPath = value; });
 }
 
 Str InstallType::myPath(const InstallHost*) const {
