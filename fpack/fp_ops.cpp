@@ -384,6 +384,7 @@ int parse_args(int argc, char** argv, cli* o) {
     memset(o, 0, sizeof *o);
     o->prog = argv[0];
     o->mods = FP_MOD_DEFAULT;
+    opterr = 0;  // an unknown option gets the usage text only
     int c;
     while ((c = getopt(argc, argv, "C:Pphursnum:D:bRvlU:IN:Ff:e")) != -1) {
         switch (c) {

@@ -1,0 +1,354 @@
+// The fpack program as a user runs it: options, exit statuses, output.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+using testutil::RunResult;
+using testutil::TempDir;
+
+const std::string kUsage = "Usage:  " FPACK_BIN
+                           " [-C dir ] [-Dkey=value] [-pPl] [-N name] fp-desc > fpblk\n"
+                           "\t" FPACK_BIN
+                           " -u [-C dir ] [-Dkey=value] [-pPl] [-N name] fpblk\n"
+                           "\t" FPACK_BIN " -ur [-C dir ] [-Dkey=value] [-N name] fpblk\n";
+
+RunResult fpack(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), FPACK_BIN);
+    return testutil::run(args, input);
+}
+
+// A description with the keyword lines, the file list and the exclusions.
+std::string desc(const std::string& keywords, const std::string& files,
+                 const std::string& excludes = "") {
+    return "#*KFP-v2.07\n" + keywords + "%\n" + files + "%\n%\n" + excludes;
+}
+
+// A small tree: pkg/, pkg/a.txt, pkg/sub/, pkg/sub/b.bin; and a description
+// packing it from the directory.
+struct Tree {
+    TempDir dir;
+    std::string a = "hello\n";
+    std::string b = std::string("\x00\x01\x02\xff binary", 11);
+    Tree() {
+        mkdir(dir.file("pkg").c_str(), 0755);
+        mkdir(dir.file("pkg/sub").c_str(), 0755);
+        dir.write("pkg/a.txt", a);
+        dir.write("pkg/sub/b.bin", b);
+    }
+    std::string describe(const std::string& keywords, const std::string& files = "pkg\n") {
+        return dir.write("pkg.fpd", desc("src_relpath=" + dir.path() + "\n" + keywords, files));
+    }
+    struct stat stat_of(const std::string& rel) const {
+        struct stat st;
+        EXPECT_EQ(stat(dir.file(rel).c_str(), &st), 0);
+        return st;
+    }
+};
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+    std::vector<std::string> v;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) v.push_back(line);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST(FpackUsage, BadCommandLinesPrintTheUsageAndExit1) {
+    TempDir d;
+    std::string f = d.write("x.fpd", desc("", ""));
+    const std::vector<std::vector<std::string>> cases = {
+        {"-p", "-s", f}, {}, {"-x", f}, {f, f}, {"-m", "dq", f}, {"-U", "123", f},
+    };
+    for (const auto& args : cases) {
+        RunResult r = fpack(args);
+        EXPECT_EQ(r.status, 1) << args.size();
+        EXPECT_EQ(r.err, kUsage);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
+    Tree t;
+    std::string good = t.describe("");
+    std::string bare = t.dir.write("bare.fpd", t.dir.file("pkg/a.txt") + "\n");
+    std::string missing = t.describe("", "pkg\nnot-there\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{good}, 0, ""},
+        {{"-v", good}, 0, "no messages.\n"},
+        {{bare}, 2, "messages:\nfilelist only.  Using default fp config\n"},
+        {{missing},
+         3,
+         "messages:\nFiles:\n\tnot-there: not found\nFATAL because stop_on_error is enabled.\n"},
+        {{t.dir.file("none.fpd")}, 1, "input channel failure\n"},
+        {{"-f", t.dir.file("no/such/dir/out"), good},
+         1,
+         "can't open output file " + t.dir.file("no/such/dir/out") + "\n"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = fpack(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.back() << "\n" << r.err;
+        EXPECT_EQ(r.err, c.err) << c.args.back();
+    }
+}
+
+TEST(FpackExit, UnpackingIsRefusedClearly) {
+    Tree t;
+    RunResult r = fpack({"-u", t.describe("")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err,
+              "messages:\nunpacking blocks (operation 20) is not supported by this build\n"
+              "FATAL.\nUnable to check for on_error script, configuration not yet valid.\n");
+}
+
+// ---- the block, byte by byte -------------------------------------------
+
+// Reads the block's fields in order, failing the test on any mismatch.
+struct BlockReader {
+    const std::string& s;
+    size_t pos = 0;
+    explicit BlockReader(const std::string& bytes) : s(bytes) {}
+    std::string take(size_t n) {
+        EXPECT_LE(pos + n, s.size());
+        std::string r = s.substr(pos, n);
+        pos += n;
+        return r;
+    }
+    unsigned long hex() { return std::stoul(take(8), nullptr, 16); }
+};
+
+struct NodeHeader {
+    unsigned long ino, mode, uid, gid, nlink, mtime, size, devmaj, devmin, rdevmaj, rdevmin,
+        namesize, check;
+    std::string name;
+};
+
+NodeHeader read_node(BlockReader& r) {
+    EXPECT_EQ(r.take(6), "070702");
+    NodeHeader h;
+    unsigned long* f[] = {&h.ino,     &h.mode,     &h.uid,    &h.gid,    &h.nlink,
+                          &h.mtime,   &h.size,     &h.devmaj, &h.devmin, &h.rdevmaj,
+                          &h.rdevmin, &h.namesize, &h.check};
+    for (unsigned long* p : f) *p = r.hex();
+    std::string name = r.take(h.namesize);
+    EXPECT_EQ(name.back(), '\0');
+    h.name = name.substr(0, name.size() - 1);
+    return h;
+}
+
+void expect_matches_file(const NodeHeader& h, const struct stat& st, unsigned long size) {
+    EXPECT_EQ(h.ino, (unsigned long)st.st_ino & 0xffffffff) << h.name;
+    EXPECT_EQ(h.mode, (unsigned long)st.st_mode) << h.name;
+    EXPECT_EQ(h.uid, (unsigned long)st.st_uid) << h.name;
+    EXPECT_EQ(h.gid, (unsigned long)st.st_gid) << h.name;
+    EXPECT_EQ(h.nlink, (unsigned long)st.st_nlink) << h.name;
+    EXPECT_EQ(h.mtime, (unsigned long)st.st_mtime) << h.name;
+    EXPECT_EQ(h.size, size) << h.name;
+    EXPECT_EQ(h.devmaj, (unsigned long)(st.st_dev >> 8) & 0xffffffff) << h.name;
+    EXPECT_EQ(h.devmin, (unsigned long)(st.st_dev & 0xff)) << h.name;
+    EXPECT_EQ(h.rdevmaj, 0u) << h.name;
+    EXPECT_EQ(h.rdevmin, 0u) << h.name;
+    EXPECT_EQ(h.check, 0u) << h.name;
+}
+
+TEST(FpackBlock, RealTreeFieldByField) {
+    Tree t;
+    std::string d = t.describe("descend_dirs=y\n");
+    RunResult r = fpack({"-N", "demo", d});
+    ASSERT_EQ(r.status, 0) << r.err;
+    BlockReader br(r.out);
+
+    // Encoded header: length field, signature, banner, options.
+    std::string line = r.out.substr(0, r.out.find('\n') + 1);
+    EXPECT_EQ(line.substr(6), " KFPB-v2.07 Velkar\tFilepack Block.\t fpname=\"demo\"\n");
+    char len[8];
+    snprintf(len, sizeof len, "%6d", (int)line.size());
+    EXPECT_EQ(line.substr(0, 6), len);
+    br.take(line.size());
+    size_t stream_start = br.pos;
+
+    // Control node: the keyword set with its NUL.
+    NodeHeader c = read_node(br);
+    EXPECT_EQ(c.name, "VelkarCntlDir/demo/cntl");
+    EXPECT_EQ(c.mode, 0100400u);
+    EXPECT_EQ(c.nlink, 1u);
+    EXPECT_EQ(c.ino + c.uid + c.gid + c.mtime + c.devmaj + c.devmin + c.check, 0u);
+    std::string keywords = br.take(c.size);
+    EXPECT_EQ(keywords.rfind("#*KFP-v2.07\tVelkar Filepack (version v2.07)\n", 0), 0u);
+    EXPECT_NE(keywords.find("\ndescend_dirs=y\n"), std::string::npos);
+    EXPECT_EQ(keywords.find('\0'), keywords.size() - 1);
+
+    // Files in walk order; each header is followed directly by its body.
+    std::vector<std::string> seen;
+    for (;;) {
+        NodeHeader h = read_node(br);
+        if (h.name == "TRAILER!!!") {
+            EXPECT_EQ(h.mode, 0100400u);
+            EXPECT_EQ(h.nlink, 1u);
+            EXPECT_EQ(h.size + h.ino + h.check, 0u);
+            break;
+        }
+        seen.push_back(h.name);
+        struct stat st = t.stat_of(h.name);
+        if (h.name == "pkg/a.txt") {
+            expect_matches_file(h, st, t.a.size());
+            EXPECT_EQ(br.take(h.size), t.a);
+        } else if (h.name == "pkg/sub/b.bin") {
+            expect_matches_file(h, st, t.b.size());
+            EXPECT_EQ(br.take(h.size), t.b);
+        } else {
+            expect_matches_file(h, st, 0);
+        }
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"pkg", "pkg/a.txt", "pkg/sub", "pkg/sub/b.bin"}));
+    EXPECT_EQ(seen.size(), 4u);
+
+    // Padding: zeros up to a multiple of 512 of the node stream, then nothing.
+    size_t stream_len = r.out.size() - stream_start;
+    EXPECT_EQ(stream_len % 512, 0u);
+    EXPECT_GT(r.out.size(), br.pos);
+    EXPECT_LE(r.out.size() - br.pos, 512u);
+    EXPECT_EQ(r.out.find_first_not_of('\0', br.pos), std::string::npos);
+}
+
+TEST(FpackBlock, OutputFileIsPrivate) {
+    Tree t;
+    std::string out = t.dir.file("out.blk");
+    RunResult r = fpack({"-f", out, t.describe("")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(testutil::readFile(out).substr(6, 11), " KFPB-v2.07");
+}
+
+TEST(FpackBlock, HeadersOnlyHasNoBodies) {
+    Tree t;
+    RunResult r = fpack({t.describe("descend_dirs=y\n")});
+    RunResult h = fpack({"-h", t.describe("descend_dirs=y\n")});
+    ASSERT_EQ(h.status, 0) << h.err;
+    EXPECT_NE(r.out.find(t.a), std::string::npos);
+    EXPECT_EQ(h.out.find(t.a), std::string::npos);
+    EXPECT_EQ(h.out.find(t.b), std::string::npos);
+    EXPECT_NE(h.out.find("\nmodifiers=16777223\n"), std::string::npos);
+    // a.txt keeps its size field.
+    size_t name = h.out.find(std::string("pkg/a.txt") + '\0');
+    ASSERT_NE(name, std::string::npos);
+    EXPECT_EQ(h.out.substr(name - 104 + 6 * 8, 8), "00000006");
+}
+
+TEST(FpackBlock, OverridesApplyInCommandLineOrder) {
+    Tree t;
+    std::string d = t.describe("");
+    RunResult on = fpack({"-D", "descend_dirs=n", "-D", "descend_dirs=y", d});
+    RunResult off = fpack({"-D", "descend_dirs=y", "-D", "descend_dirs=n", d});
+    ASSERT_EQ(on.status, 0) << on.err;
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_NE(on.out.find(t.a), std::string::npos);
+    EXPECT_EQ(off.out.find(t.a), std::string::npos);
+}
+
+TEST(FpackBlock, SourceDirectoryFromTheCommandLineMayHoldBlanks) {
+    TempDir d;
+    mkdir(d.file("my dir").c_str(), 0755);
+    d.write("my dir/f", "contents");
+    std::string f = d.write("x.fpd", desc("", "f\n"));
+    RunResult r = fpack({"-C", d.file("my dir"), f});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(std::string("f") + '\0' + "contents"), std::string::npos);
+}
+
+// ---- listing, sizing, printing ------------------------------------------
+
+TEST(FpackList, FileListsWithAndWithoutOptions) {
+    Tree t;
+    std::string d = t.describe("descend_dirs=y\n", "pkg d=/opt/p m=0644\n");
+    RunResult l = fpack({"-l", d});
+    ASSERT_EQ(l.status, 0) << l.err;
+    EXPECT_EQ(sorted_lines(l.out),
+              (std::vector<std::string>{"pkg", "pkg/a.txt", "pkg/sub", "pkg/sub/b.bin"}));
+    RunResult ll = fpack({"-ll", d});
+    ASSERT_EQ(ll.status, 0) << ll.err;
+    EXPECT_EQ(
+        sorted_lines(ll.out),
+        (std::vector<std::string>{"pkg d=/opt/p m=0644", "pkg/a.txt d=/opt/p m=0644",
+                                  "pkg/sub d=/opt/p m=0644", "pkg/sub/b.bin d=/opt/p m=0644"}));
+}
+
+std::string list_line(const struct stat& st, unsigned long size, const std::string& name) {
+    char when[64], line[1400];
+    time_t t = st.st_mtime;
+    strftime(when, sizeof when, "%b %d %H:%M:%S %Y", localtime(&t));
+    snprintf(line, sizeof line, "%06o %2d %3d/%3d  %6lu  %20.20s  %.255s", (unsigned)st.st_mode,
+             (int)st.st_nlink, (int)st.st_uid, (int)st.st_gid, size, when, name.c_str());
+    return line;
+}
+
+TEST(FpackList, ListingShowsDestinationNamesAndAttributes) {
+    Tree t;
+    std::string d = t.describe("descend_dirs=y\ndefault_dest=/opt\n");
+    RunResult r = fpack({"-p", d});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> want = {
+        list_line(t.stat_of("pkg"), 0, "opt/pkg"),
+        list_line(t.stat_of("pkg/a.txt"), t.a.size(), "opt/pkg/a.txt"),
+        list_line(t.stat_of("pkg/sub"), 0, "opt/pkg/sub"),
+        list_line(t.stat_of("pkg/sub/b.bin"), t.b.size(), "opt/pkg/sub/b.bin"),
+    };
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(sorted_lines(r.out), want);
+}
+
+TEST(FpackList, KeywordSetFirstWithP) {
+    Tree t;
+    RunResult r = fpack({"-P", "-p", t.describe("")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("#*KFP-v2.07\tVelkar Filepack (version v2.07)\n", 0), 0u);
+}
+
+TEST(FpackSize, CountsRegularFilesOnceEachLink) {
+    Tree t;
+    ASSERT_EQ(link(t.dir.file("pkg/a.txt").c_str(), t.dir.file("pkg/a2.txt").c_str()), 0);
+    RunResult r = fpack({"-s", t.describe("descend_dirs=y\n")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "size= " + std::to_string(t.a.size() + t.b.size()) + "\n");
+}
+
+TEST(FpackInfo, PrintsTheDescriptionAgain) {
+    Tree t;
+    std::string d = t.describe("descend_dirs=y\n", "pkg d=/opt/p\nnot-there\n");
+    RunResult r = fpack({"-I", d});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("#*KFP-v2.07\tVelkar Filepack (version v2.07)\n", 0), 0u);
+    EXPECT_NE(r.out.find("\ndescend_dirs=y\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n%\npkg d=/opt/p\nnot-there\n%\n"), std::string::npos) << r.out;
+}
+
+TEST(FpackCutOff, OnlyFilesChangedAfterTheTimeArePacked) {
+    Tree t;
+    struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};  // Sep 2001
+    ASSERT_EQ(utimensat(AT_FDCWD, t.dir.file("pkg/a.txt").c_str(), old_times, 0), 0);
+    RunResult r = fpack({"-U", "0101000005", "-l", t.describe("descend_dirs=y\n")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sorted_lines(r.out), (std::vector<std::string>{"pkg", "pkg/sub", "pkg/sub/b.bin"}));
+}
+
+}  // namespace
