@@ -55,7 +55,7 @@ struct Node {
 };
 
 // Reads the block in `bytes`: its encoded header, then every node up to and
-// including the trailer (bodies unless headers_only). Fails the test on a
+// including the trailer (file bodies unless headers_only). Fails the test on a
 // bad block.
 inline std::vector<Node> read_block(const std::string& bytes, bool headers_only = false) {
     Ctxt r;
@@ -69,7 +69,8 @@ inline std::vector<Node> read_block(const std::string& bytes, bool headers_only 
             char name[FP_NAME_MAX + 1];
             if (getheader(r.ct, &n.st, &n.check, name) != 0) return;
             n.name = name;
-            if (!headers_only && n.st.st_size > 0) {
+            // The control node keeps its body in a headers-only block.
+            if ((!headers_only || nodes.empty()) && n.st.st_size > 0) {
                 n.body.resize((size_t)n.st.st_size);
                 if (ioch_read_exact(r.ct->ip, &n.body[0], n.st.st_size) != n.st.st_size) return;
             }

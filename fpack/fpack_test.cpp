@@ -47,8 +47,9 @@ struct Tree {
         dir.write("pkg/a.txt", a);
         dir.write("pkg/sub/b.bin", b);
     }
-    std::string describe(const std::string& keywords, const std::string& files = "pkg\n") {
-        return dir.write("pkg.fpd", desc("src_relpath=" + dir.path() + "\n" + keywords, files));
+    std::string describe(const std::string& keywords, const std::string& files = "pkg\n",
+                         const std::string& name = "pkg.fpd") {
+        return dir.write(name, desc("src_relpath=" + dir.path() + "\n" + keywords, files));
     }
     struct stat stat_of(const std::string& rel) const {
         struct stat st;
@@ -83,7 +84,7 @@ TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
     Tree t;
     std::string good = t.describe("");
     std::string bare = t.dir.write("bare.fpd", t.dir.file("pkg/a.txt") + "\n");
-    std::string missing = t.describe("", "pkg\nnot-there\n");
+    std::string missing = t.describe("", "pkg\nnot-there\n", "missing.fpd");
     struct Case {
         std::vector<std::string> args;
         int status;
