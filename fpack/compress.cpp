@@ -14,10 +14,32 @@ namespace {
 #define MIN_MATCH 3
 #define MAX_MATCH 16
 #define GROUP_ITEMS 16
+#define POS_BIAS (MAX_OFFSET + 1)
 
 inline unsigned hash3(const unsigned char* p) {
     uint32_t h = ((((uint32_t)p[0] << 4) ^ p[1]) << 4) ^ p[2];
     return (h * 40543u) >> 4 & (HASH_SIZE - 1);
+}
+
+inline uint64_t load64(const unsigned char* p) {
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Index of the first differing byte of two words that differ.
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#define FIRST_DIFF(x) (__builtin_clzll(x) >> 3)
+#else
+#define FIRST_DIFF(x) (__builtin_ctzll(x) >> 3)
+#endif
+
+// How many of the 16 bytes at `a` and `b` agree from the start.
+inline long match_len(const unsigned char* a, const unsigned char* b) {
+    uint64_t x = load64(a) ^ load64(b);
+    if (x) return FIRST_DIFF(x);
+    x = load64(a + 8) ^ load64(b + 8);
+    return x ? 8 + FIRST_DIFF(x) : MAX_MATCH;
 }
 
 inline void put_header(unsigned char* out, long body_len, int stored) {
@@ -39,48 +61,41 @@ long store(const unsigned char* in, long len, unsigned char* out) {
 }  // namespace
 
 long compress_chunk(const unsigned char* in, long len, unsigned char* out) {
-    // Positions plus one; 0 marks an empty slot.
+    // Positions plus POS_BIAS, so that an empty slot (0) lies too far back.
     uint16_t table[HASH_SIZE];
     memset(table, 0, sizeof table);
+    // From here on fewer than 16 bytes remain: literals only.
+    const long hash_end = len - MAX_MATCH;
     long o = COMPRESS_HDR_LEN;
-    long ctl_at = -1;
-    unsigned ctl = 0;
-    int items = GROUP_ITEMS;
     long p = 0;
     while (p < len) {
-        if (items == GROUP_ITEMS) {
-            if (ctl_at >= 0) put_ctl(out + ctl_at, ctl);
-            ctl_at = o;
-            o += 2;
-            ctl = 0;
-            items = 0;
-        }
-        long m = 0;
-        long off = 0;
-        if (len - p >= MAX_MATCH) {
-            unsigned h = hash3(in + p);
-            long q = (long)table[h] - 1;
-            table[h] = (uint16_t)(p + 1);
-            off = p - q;
-            if (q >= 0 && off <= MAX_OFFSET && in[q] == in[p] && in[q + 1] == in[p + 1] &&
-                in[q + 2] == in[p + 2]) {
-                m = MIN_MATCH;
-                while (m < MAX_MATCH && in[q + m] == in[p + m]) m++;
+        // One group. The output only grows, so testing its length once per
+        // group decides as testing it after every item would.
+        unsigned char* ctl_at = out + o;
+        o += 2;
+        unsigned ctl = 0;
+        for (int k = 0; k < GROUP_ITEMS && p < len; k++) {
+            long m = 0;
+            long off = 0;
+            if (p <= hash_end) {
+                unsigned h = hash3(in + p);
+                off = p + POS_BIAS - table[h];
+                table[h] = (uint16_t)(p + POS_BIAS);
+                if (off <= MAX_OFFSET) m = match_len(in + p - off, in + p);
+            }
+            if (m >= MIN_MATCH) {
+                out[o++] = (unsigned char)((off >> 8) << 4 | (m - 1));
+                out[o++] = (unsigned char)(off & 0xFF);
+                ctl |= 1u << k;
+                p += m;
+            } else {
+                out[o++] = in[p++];
             }
         }
-        if (m != 0) {
-            out[o++] = (unsigned char)((off >> 8) << 4 | (m - 1));
-            out[o++] = (unsigned char)(off & 0xFF);
-            ctl |= 1u << items;
-            p += m;
-        } else {
-            out[o++] = in[p++];
-        }
-        items++;
+        put_ctl(ctl_at, ctl);
         if (o >= len) return store(in, len, out);
     }
     if (o >= len) return store(in, len, out);
-    if (ctl_at >= 0) put_ctl(out + ctl_at, ctl);
     put_header(out, o - COMPRESS_HDR_LEN, 0);
     return o;
 }

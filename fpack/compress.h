@@ -16,7 +16,7 @@ struct ioch;
 // writer); anything longer is a corrupt chunk.
 #define COMPRESS_MAX_OUT 65536
 // Room compress_chunk needs for a record of n bytes.
-#define COMPRESS_BOUND(n) ((n) + 4)
+#define COMPRESS_BOUND(n) ((n) + 34)
 #define COMPRESS_HDR_LEN 2
 #define COMPRESS_STORED 0x8000
 

@@ -63,6 +63,17 @@ TEST(Compress, HandCheckedChunk) {
     EXPECT_EQ(chunk_of(Bytes(40, 'a')), expect);
 }
 
+// "abc" and "vjg" share hash slot 2749, so the second "abc" finds the slot
+// taken by "vjg" and stays a literal. Then "z" x 40 as above; 20 items make
+// a second group of three literals with an all-zero control word.
+TEST(Compress, HandCheckedChunkWithCollisionAndSecondGroup) {
+    std::string text = "abcvjgabc" + std::string(40, 'z');
+    const Bytes expect = {0x00, 0x19, 0x00, 0x0C, 'a',  'b',  'c',  'v',  'j',
+                          'g',  'a',  'b',  'c',  'z',  0x0F, 0x01, 0x0F, 0x10,
+                          'z',  'z',  'z',  'z',  0x00, 0x00, 'z',  'z',  'z'};
+    EXPECT_EQ(chunk_of(Bytes(text.begin(), text.end())), expect);
+}
+
 // Exactly 16 items: the group is complete and no empty group follows.
 TEST(Compress, FullLastGroupHasNoTrailingControlWord) {
     Bytes chunk = chunk_of(Bytes(46, 'a'));

@@ -16,7 +16,7 @@ namespace {
 
 #define DATA_GROWTH 1024
 // The transfer unit holds less than one unit of pending bytes plus one chunk.
-#define CUNIT_CAP (2 * COMPRESS_MAX_RECORD + 4)
+#define CUNIT_CAP (COMPRESS_MAX_RECORD + COMPRESS_BOUND(COMPRESS_MAX_RECORD))
 
 // Record size from $TRELL_BUF_SIZE: a decimal number in 512..65,536, else
 // the default. With compression ioch_options clamps it to the longest
@@ -333,16 +333,16 @@ ioch* ioch_mdata_init(const char* descriptor, long length) {
 }
 
 int ioch_options(ioch* ch, int framed, int compressed, int checked) {
-    if (ch->started) return (int)fail(ch, EINVAL);
+    if (ch->started) return -1;
     if (compressed && !ch->cunit) {
         ch->cunit = static_cast<unsigned char*>(malloc(CUNIT_CAP));
         if (!ch->cunit) return (int)fail(ch, IOCH_ENOMEM);
         ch->cunit_room = CUNIT_CAP;
     }
-    if (compressed && ch->rec_size > COMPRESS_MAX_RECORD) ch->rec_size = COMPRESS_MAX_RECORD;
-    ch->framed = framed != 0;
-    ch->compressed = compressed != 0;
-    ch->ck_len = checked ? CKSUM_CHECK_LEN : 0;
+    if (framed) ch->framed = 1;
+    if (compressed) ch->compressed = 1;
+    if (checked) ch->ck_len = CKSUM_CHECK_LEN;
+    if (ch->compressed && ch->rec_size > COMPRESS_MAX_RECORD) ch->rec_size = COMPRESS_MAX_RECORD;
     ch->payload = ch->rec_size - ch->ck_len;
     cksum_init(&ch->ck);
     return 0;

@@ -84,8 +84,10 @@ ioch* ioch_data_init(const char* data, long length);
 // errno of open, or IOCH_ENOMEM).
 ioch* ioch_mdata_init(const char* descriptor, long length);
 ioch* ioch_mdata_init_err(const char* descriptor, long length, int* error);
-// Switches the layers on; must precede the first record. Returns 0, or -1
-// when records already passed (error EINVAL) or memory fails (IOCH_ENOMEM).
+// Switches on each layer whose flag is non-zero (a zero flag leaves the
+// layer as it is, e.g. framing from the descriptor); must precede the first
+// record. Returns 0, or -1 when records already passed (nothing changes) or
+// memory fails (IOCH_ENOMEM).
 int ioch_options(ioch* ch, int framed, int compressed, int checked);
 // Closes an 'F' channel's descriptor (whatever it is, 0 and 1 included)
 // and frees the channel. Unwritten data is dropped: end the stream first.
@@ -124,7 +126,8 @@ long ioch_raw_read(ioch* ch, void* buffer, long n);
 long ioch_cpt_read(ioch* ch, void* buffer, long n);
 
 // The channel's error code (also the return value) and the number of
-// records that had passed when it occurred; either pointer may be null.
+// records read or written so far, a failing record included (the block
+// number of an error); either pointer may be null.
 int ioch_get_error(const ioch* ch, int* error, long* record);
 // The memory of a 'D' channel (initial text plus what was written). Returns
 // 0, or -1 for other channels.

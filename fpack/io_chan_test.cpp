@@ -92,6 +92,8 @@ TEST(IochMemory, GrowsInKilobytes) {
 TEST(IochFramed, WriteOfTenBytesMakesFourteen) {
     ioch* ch = ioch_mdata_init("Dc", 2);
     ASSERT_NE(ch, nullptr);
+    // Options only switch layers on: the descriptor's framing stays.
+    ASSERT_EQ(ioch_options(ch, 0, 0, 0), 0);
     EXPECT_EQ(ch->framed, 1);
     EXPECT_EQ(ioch_write(ch, "0123456789", 10), 10);
     EXPECT_EQ(ioch_write(ch, "", 0), 0);
