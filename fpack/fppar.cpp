@@ -125,9 +125,9 @@ void word_open(tok* t) {
 void word_put(tok* t, int c) {
     word_open(t);
     if (t->overflow) return;
-    if (t->len + 1 >= t->cap) {
-        if (t->cap >= FP_WORD_MAX)
-            tok_fail(t, "word too long (max %d)" FP_LINE_HINT, FP_WORD_MAX, tok_raw(t));
+    if (t->len >= FP_WORD_MAX)
+        tok_fail(t, "word too long (max %d)" FP_LINE_HINT, FP_WORD_MAX, tok_raw(t));
+    if (t->len >= t->cap) {
         char* nb = static_cast<char*>(realloc(t->buf, t->cap + kWordStep));
         if (!nb) tok_fail(t, "out of memory");
         t->buf = nb;
@@ -618,6 +618,7 @@ char* sh_quote(const char* text) {
 // its commands print.
 struct rec_sink {
     fp_frec** tail;  // slot of the next record
+    long count;      // records appended so far
 };
 
 struct flist {
@@ -626,11 +627,14 @@ struct flist {
     int expand, convert;   // run commands and patterns; names are UTF-8
     const char* dflt_src;  // source directory of records without their own
     long* budget;          // characters still allowed (command output)
+    long count_limit;      // out->count allowed (command output), or 0
 };
 
-void append_rec(const flist* fl, fp_frec* rec) {
+void append_rec(fp_ctxt* ct, const flist* fl, fp_frec* rec) {
     *fl->out->tail = rec;
     fl->out->tail = &rec->next;
+    if (++fl->out->count > fl->count_limit && fl->count_limit)
+        parse_err(ct, "shell command printed more than %ld names", FP_CMD_NAMES_MAX);
 }
 
 // A plain name: under the record's source directory when relative.
@@ -646,7 +650,7 @@ void add_named(fp_ctxt* ct, const flist* fl, fp_frec* rec, char* name) {
     }
     free(rec->path);
     rec->path = name;
-    append_rec(fl, rec);
+    append_rec(ct, fl, rec);
 }
 
 void read_file_lines(fp_ctxt* ct, const flist* fl);
@@ -654,6 +658,7 @@ void read_file_lines(fp_ctxt* ct, const flist* fl);
 // A shell command whose output becomes records.
 struct sh_job {
     const flist* fl;
+    flist sub;      // where the command's records go
     fp_frec* tmpl;  // the command's or pattern's own record
     char* command;
     char* prefix;  // null: the output is a file list; else literal names
@@ -737,15 +742,15 @@ void add_literal(fp_ctxt* ct, sh_job* job) {
         dispose_frec(rec);
         fatal(ct, "out of memory");
     }
-    append_rec(job->fl, rec);
+    append_rec(ct, &job->sub, rec);
 }
 
 void name_put(fp_ctxt* ct, sh_job* job, int c) {
+    if (job->name_len >= FP_WORD_MAX) {
+        job->name[FP_ERR_LINE_MAX] = '\0';  // the message quotes its start
+        parse_err(ct, "word too long (max %d)" FP_LINE_HINT, FP_WORD_MAX, job->name);
+    }
     if (job->name_len + 1 >= job->name_cap) {
-        if (job->name_cap >= FP_WORD_MAX) {
-            job->name[job->name_len] = '\0';
-            parse_err(ct, "word too long (max %d)" FP_LINE_HINT, FP_WORD_MAX, job->name);
-        }
         char* nb = static_cast<char*>(realloc(job->name, job->name_cap + kWordStep));
         if (!nb) fatal(ct, "out of memory");
         job->name = nb;
@@ -808,13 +813,15 @@ void sh_body(fp_ctxt* ct, void* arg) {
     job->saved_line = ct->line;
     ct->ip = job->ch;
     ct->line = 1;
+    // The output is text of this host: no conversion from UTF-8.
     long budget = FP_CMD_OUTPUT_MAX;
+    const flist* fl = job->fl;
+    job->sub = flist{
+        fl->out, fl->depth + 1, 1, 0, job->tmpl->path, &budget, fl->out->count + FP_CMD_NAMES_MAX};
     if (job->prefix) {
         read_names(ct, job, &budget);
     } else {
-        // The output is text of this host: no conversion from UTF-8.
-        flist sub = {job->fl->out, job->fl->depth + 1, 1, 0, job->tmpl->path, &budget};
-        read_file_lines(ct, &sub);
+        read_file_lines(ct, &job->sub);
     }
     restore_input(ct, job);
     int status = reap(job->pid);
@@ -924,9 +931,9 @@ void read_file_lines(fp_ctxt* ct, const flist* fl) {
 }  // namespace
 
 void read_filelist(fp_ctxt* ct, int depth, int expand, int convert) {
-    rec_sink out = {&ct->files};
+    rec_sink out = {&ct->files, 0};
     while (*out.tail) out.tail = &(*out.tail)->next;
-    flist fl = {&out, depth, expand, convert, nullptr, nullptr};
+    flist fl = {&out, depth, expand, convert, nullptr, nullptr, 0};
     read_file_lines(ct, &fl);
 }
 
@@ -1042,12 +1049,14 @@ int parse_fp(fp_ctxt* ct, fp_node_fn fn) {
         fp_apply_override(ct);
         set_relpath(ct);
     }
+    // Parsing only leaves nested packages as entries.
+    bool nested = ct->ptype != FP_OP_PARSE;
     ct->fn(ct, FP_EV_START, nullptr, nullptr, nullptr);
-    if (ct->conf->nested_first) process_nested(ct);
+    if (nested && ct->conf->nested_first) process_nested(ct);
     ct->fn(ct, FP_EV_CNTL, nullptr, nullptr, nullptr);
     if (ct->modifiers & FP_MOD_D) process_file_records(ct);
     ct->fn(ct, FP_EV_END, nullptr, nullptr, nullptr);
-    if (!ct->conf->nested_first) process_nested(ct);
+    if (nested && !ct->conf->nested_first) process_nested(ct);
     if (ct->nest_level == 0) fp_send_eof(ct);
     return 0;
 }

@@ -22,8 +22,10 @@
 #define FP_ERR_LINE_MAX 1024
 // Characters of the signature line that are kept.
 #define FP_SIG_MAX 79
-// Output of one shell command (file list or pattern) that is read at most.
-#define FP_CMD_OUTPUT_MAX (128L * 1024 * 1024)
+// Output of one shell command (file list or pattern) that is read at most,
+// in characters and in names.
+#define FP_CMD_OUTPUT_MAX (64L * 1024 * 1024)
+#define FP_CMD_NAMES_MAX 1000000L
 // Deepest nesting of back-quoted commands.
 #define FP_CMD_NEST_MAX 16
 
@@ -71,14 +73,6 @@ void read_filelist(fp_ctxt* ct, int depth, int expand, int convert);
 // (read_raw_strlist) up to "%" or the end, appended to *list.
 void read_strlist(fp_ctxt* ct, fp_strlist** list);
 void read_raw_strlist(fp_ctxt* ct, fp_strlist** list);
-
-// Runs `command` with /bin/sh (standard input /dev/null) and reads what it
-// prints: with a null name_prefix as a file list at depth + 1 (a back-quoted
-// command); otherwise as NUL-terminated literal names (a pattern), each put
-// under name_prefix when that is not empty. The records it adds take from
-// `tmpl` each option they did not set themselves. Does not free tmpl.
-void file_list_from_sh(fp_ctxt* ct, const fp_frec* tmpl, const char* command, int depth,
-                       int convert, const char* name_prefix);
 
 // Reads the whole description from ct->ip (which is closed afterwards) and
 // drives `fn` (stored in ct->fn) over it: start, the files, end.
