@@ -12,6 +12,7 @@ set -eu
 FPACK=${1:-${FPACK:-build/fpack/fpack}}
 RUNS=${RUNS:-3}
 [ -x "$FPACK" ] || { echo "fpack not found: $FPACK (build it, or pass its path)" >&2; exit 1; }
+FPACK=$(cd "$(dirname "$FPACK")" && pwd)/$(basename "$FPACK")
 command -v python3 >/dev/null || { echo "python3 is needed to build the tree" >&2; exit 1; }
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/fpack-bench-XXXXXX")

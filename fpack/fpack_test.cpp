@@ -1,6 +1,7 @@
 // The fpack program as a user runs it: options, exit statuses, output.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,7 @@ TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
     const Case cases[] = {
         {{good}, 0, ""},
         {{"-v", good}, 0, "no messages.\n"},
+        {{"-n", good}, 0, ""},
         {{bare}, 2, "messages:\nfilelist only.  Using default fp config\n"},
         {{missing},
          3,
@@ -350,6 +352,43 @@ TEST(FpackCutOff, OnlyFilesChangedAfterTheTimeArePacked) {
     RunResult r = fpack({"-U", "0101000005", "-l", t.describe("descend_dirs=y\n")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(sorted_lines(r.out), (std::vector<std::string>{"pkg", "pkg/sub", "pkg/sub/b.bin"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FpackBits, MaskIsPrintedAndTheSecondPassDoesNotChangeTheStatus) {
+    Tree t;
+    RunResult r = fpack({"-b", "-p", t.describe("")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  pkg\n"), std::string::npos);
+    EXPECT_EQ(r.err,
+              "bits: messages:\nunpacking blocks (operation 22) is not supported by this build\n"
+              "FATAL.\n");
+}
+
+TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {
+    TempDir d;
+    d.write("caf\xe9", "latin-1 name");
+    std::string f = d.write("x.fpd", desc("src_relpath=" + d.path() + "\n", "caf\xe9\n"));
+    RunResult r = testutil::run({FPACK_BIN, "-e", f}, "", {"ZUG_CODESET=ISO88591"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(std::string("caf\xc3\xa9") + '\0' + "latin-1 name"), std::string::npos);
+}
+
+TEST(FpackLimits, RaisingTheFileSizeLimitLetsABigOutputThrough) {
+    Tree t;
+    t.dir.write("pkg/big", std::string(200000, 'b'));
+    std::string d = t.describe("descend_dirs=y\n");
+    std::string out = t.dir.file("out");
+    // 100 blocks of 512 bytes as the soft limit, the hard limit unchanged.
+    std::string cmd = "ulimit -S -f 100; exec " FPACK_BIN " $0 -f " + out + " " + d;
+    RunResult with = testutil::run({"sh", "-c", cmd, "-F"});
+    EXPECT_EQ(with.status, 0) << with.err;
+    EXPECT_GT(testutil::readFile(out).size(), 200000u);
+    RunResult without = testutil::run({"sh", "-c", cmd, "-v"});
+    EXPECT_EQ(without.status, 128 + SIGXFSZ) << without.err;
 }
 
 }  // namespace

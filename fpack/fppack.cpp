@@ -202,9 +202,10 @@ bool read_magic(fp_ctxt* ct, char magic[6]) {
 }  // namespace
 
 void fp_out_write(fp_ctxt* ct, const void* data, long len) {
+    ct->out_count += len;
+    if (ct->op == nullptr) return;  // -n: no output channel
     long n = ioch_write(ct->op, data, len);
     if (n != len) log_msg(ct, FP_LOG_FATAL, "out_stream write error (cnt=%d)", (int)n);
-    ct->out_count += len;
 }
 
 void fp_out_zeros(fp_ctxt* ct, long long n) {
@@ -246,7 +247,7 @@ void encode_header(fp_ctxt* ct) {
     char num[kLenWidth + 1];
     snprintf(num, sizeof num, "%6d", (int)len);
     memcpy(line, num, kLenWidth);
-    long n = ioch_raw_write(ct->op, line, (long)len);
+    long n = ct->op != nullptr ? ioch_raw_write(ct->op, line, (long)len) : (long)len;
     if (n != (long)len) log_msg(ct, FP_LOG_FATAL, "raw write error\t(cnt=%d)", (int)n);
     if (ct->conf->postproc != nullptr)
         log_msg(ct, FP_LOG_FATAL, "post-process failed (err %d)", kFilterCantStart);

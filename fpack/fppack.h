@@ -41,7 +41,8 @@ int getheader(fp_ctxt* ct, struct stat* st, unsigned long* check, char name[FP_N
 void dotrailer(fp_ctxt* ct);
 
 // Writes bytes of the node stream; a failure ends the operation with
-// "out_stream write error (cnt=%d)".
+// "out_stream write error (cnt=%d)". Without an output channel (-n) the
+// bytes are only counted.
 void fp_out_write(fp_ctxt* ct, const void* data, long len);
 // Writes n zero bytes of the node stream.
 void fp_out_zeros(fp_ctxt* ct, long long n);

@@ -241,15 +241,14 @@ void examine_node(fp_ctxt* ct, const char* path, fp_frec* rec) {
         descend_dir(ct, name, rec);
 }
 
-// dir + "/" + entry, with "dir/" and "dir/." giving "dir/entry".
-void child_name(const char* dir, const char* entry, char* out, size_t size) {
+// dir + "/" + entry, with "dir/" and "dir/." giving "dir/entry". `out`
+// has room for both names and the separator.
+void child_name(const char* dir, const char* entry, char* out) {
     size_t dl = strlen(dir);
-    if (dl >= 2 && dir[dl - 2] == '/' && dir[dl - 1] == '.')
-        snprintf(out, size, "%.*s%s", (int)(dl - 1), dir, entry);
-    else if (dl > 0 && dir[dl - 1] == '/')
-        snprintf(out, size, "%s%s", dir, entry);
-    else
-        snprintf(out, size, "%s/%s", dir, entry);
+    if (dl >= 2 && dir[dl - 2] == '/' && dir[dl - 1] == '.') dl--;
+    memcpy(out, dir, dl);
+    if (dl > 0 && dir[dl - 1] != '/') out[dl++] = '/';
+    strcpy(out + dl, entry);
 }
 
 void descend_dir(fp_ctxt* ct, const char* dir, fp_frec* rec) {
@@ -274,7 +273,7 @@ void descend_dir(fp_ctxt* ct, const char* dir, fp_frec* rec) {
             continue;
         }
         char child[FP_PATH_MAX + 1];
-        child_name(dir, e->d_name, child, sizeof child);
+        child_name(dir, e->d_name, child);
         examine_node(ct, child, rec);
     }
     w->dirs[--ct->depth] = nullptr;
