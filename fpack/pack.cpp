@@ -181,14 +181,18 @@ void add_missing(fp_ctxt* ct, const char* name) {
     w->missing_len += add;
 }
 
-// Inserts `entry` in front of the last n components of `path` (all of them
-// when it has fewer). False when the result does not fit.
+// Inserts `entry` in front of the last n components of `path`; n of 0, or
+// more than the path has, puts it in front of the whole path. False when
+// the result does not fit.
 bool insert_alternate(const char* path, const char* entry, long n, char* out) {
-    size_t pos = strlen(path);
-    while (pos > 0 && path[pos - 1] == '/') pos--;
-    for (long i = 0; i < n && pos > 0; i++) {
-        while (pos > 0 && path[pos - 1] != '/') pos--;
-        if (i + 1 < n && pos > 0) pos--;
+    size_t pos = 0;
+    if (n > 0) {
+        pos = strlen(path);
+        while (pos > 0 && path[pos - 1] == '/') pos--;
+        for (long i = 0; i < n && pos > 0; i++) {
+            if (i > 0) pos--;
+            while (pos > 0 && path[pos - 1] != '/') pos--;
+        }
     }
     int len = snprintf(out, FP_PATH_MAX + 1, "%.*s%s/%s", (int)pos, path, entry, path + pos);
     return len >= 0 && len <= FP_PATH_MAX;

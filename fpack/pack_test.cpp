@@ -218,6 +218,25 @@ TEST(PackWalk, MissingFileWithStopOnErrorEndsTheOperation) {
     EXPECT_EQ(p.msgs(), "Files:\n\tgone: not found\nFATAL because stop_on_error is enabled.\n");
 }
 
+TEST(PackWalk, MissingFileIsTakenFromAnAlternateDirectory) {
+    struct Case {
+        const char* hops;
+        const char* found;  // where the file lies, relative to the root
+    };
+    const Case cases[] = {{"1", "sub/alt/f"}, {"2", "alt/sub/f"}, {"0", "alt/sub/f"}};
+    for (const Case& c : cases) {
+        testutil::TempDir d;
+        ASSERT_EQ(system(("mkdir -p $(dirname " + d.file(c.found) + ")").c_str()), 0);
+        d.write(c.found, "from alt");
+        Packer p(d.path());
+        p.keyword("alternate_dirs", "none,alt");
+        p.keyword("up_dirs_hops", c.hops);
+        p.record("sub/f");
+        EXPECT_EQ(p.run(), 0) << p.msgs();
+        EXPECT_EQ(p.files()["f"].body, "from alt") << c.hops;
+    }
+}
+
 TEST(PackWalk, DeepTreesStopAtFiftyLevels) {
     testutil::TempDir d;
     std::string path = d.file("t");
