@@ -847,33 +847,61 @@ void file_list_from_sh(fp_ctxt* ct, const flist* fl, fp_frec* tmpl, char* comman
     if (rc) fp_jump(ct, rc);
 }
 
-// A pattern: the shell expands it, under the record's source directory or
-// src_relpath when it is relative, and prints each match ended by a NUL.
+// Where a relative pattern is expanded and what its matches are put under,
+// so that the names find the same files as plain names do: a record's own
+// source directory (itself under src_relpath when relative), else
+// src_relpath, whose matches are named under it only when it is absolute
+// (relative names are looked up under it anyway).
+struct glob_dir {
+    char* cd;      // directory to expand in (owned), or null
+    char* prefix;  // put in front of each match (owned)
+};
+
+int glob_dir_of(const fp_ctxt* ct, const fp_frec* rec, const char* pattern, glob_dir* g) {
+    const char* rel =
+        ct->conf->src_relpath && *ct->conf->src_relpath ? ct->conf->src_relpath : nullptr;
+    const char* cd = nullptr;
+    const char* prefix = "";
+    if (is_relative(pattern) && rec->path) {
+        prefix = rec->path;
+        cd = rec->path;
+    } else if (is_relative(pattern) && rel) {
+        prefix = is_relative(rel) ? "" : rel;
+        cd = rel;
+    }
+    bool under_rel = cd == rec->path && cd && rel && is_relative(cd);
+    g->cd = !cd ? nullptr : under_rel ? join_path(rel, cd) : strdup(cd);
+    g->prefix = strdup(prefix);
+    return (cd && !g->cd) || !g->prefix ? -1 : 0;
+}
+
+// A pattern: the shell expands it and prints each match ended by a NUL.
 void expand_pattern(fp_ctxt* ct, const flist* fl, fp_frec* rec, char* pattern, int line) {
-    const char* dir = rec->path ? rec->path : ct->conf->src_relpath;
-    bool under_dir = is_relative(pattern) && dir && *dir;
-    if (under_dir && strlen(dir) + strlen(pattern) > kGlobMax) {
+    glob_dir g;
+    bool ok = glob_dir_of(ct, rec, pattern, &g) == 0;
+    if (ok && g.cd && strlen(g.cd) + strlen(pattern) > kGlobMax) {
+        free(g.cd);
+        free(g.prefix);
         dispose_frec(rec);
         free(pattern);
         ct->line = line;
         parse_err(ct, "glob path too long\n");
     }
-    char* quoted = under_dir ? sh_quote(dir) : nullptr;
-    bool quoted_ok = !under_dir || quoted;
-    char* command = quoted_ok ? cat_strs(under_dir ? "cd " : "", under_dir ? quoted : "",
-                                         under_dir ? " && " : "", "for file in ", pattern,
-                                         "; do printf '%s\\0' \"$file\"; done", nullptr)
-                              : nullptr;
-    char* prefix = strdup(under_dir ? dir : "");
+    char* quoted = ok && g.cd ? sh_quote(g.cd) : nullptr;
+    ok = ok && (!g.cd || quoted);
+    char* command =
+        ok ? cat_strs(g.cd ? "cd " : "", g.cd ? quoted : "", g.cd ? " && " : "", "for file in ",
+                      pattern, "; do printf '%s\\0' \"$file\"; done", nullptr)
+           : nullptr;
     free(quoted);
+    free(g.cd);
     free(pattern);
-    if (!command || !prefix) {
-        free(command);
-        free(prefix);
+    if (!command) {
+        free(g.prefix);
         dispose_frec(rec);
         fatal(ct, "out of memory");
     }
-    file_list_from_sh(ct, fl, rec, command, prefix);
+    file_list_from_sh(ct, fl, rec, command, g.prefix);
 }
 
 void file_line(fp_ctxt* ct, line_words* lw, const flist* fl) {
@@ -998,22 +1026,6 @@ void read_raw_strlist(fp_ctxt* ct, fp_strlist** list) {
 
 namespace {
 
-void read_description(fp_ctxt* ct) {
-    int sig = read_signature(ct);
-    if (sig < 0) parse_err(ct, "bad file signature");
-    int expand = ct->ptype != FP_OP_PARSE;
-    if (sig == 0) {
-        if (ct->ptype != FP_OP_FLIST && ct->ptype != FP_OP_FLIST_OPTS)
-            log_msg(ct, FP_LOG_INFO, "filelist only.  Using default fp config");
-        read_filelist(ct, 0, expand, 1);
-        return;
-    }
-    read_keywords_utf8(ct, 1, 1);
-    read_filelist(ct, 0, expand, 1);
-    read_strlist(ct, &ct->nested);
-    read_strlist(ct, &ct->excludes);
-}
-
 // src_relpath with a trailing "/" into the context's relative-path buffer.
 void set_relpath(fp_ctxt* ct) {
     const char* rp = ct->conf->src_relpath;
@@ -1023,6 +1035,33 @@ void set_relpath(fp_ctxt* ct) {
     memcpy(ct->relpath, rp, len);
     if (rp[len - 1] != '/') ct->relpath[len++] = '/';
     ct->relpath[len] = '\0';
+}
+
+// The keywords as the operation uses them: the override text (-C, -D) is
+// applied before the file list is read, so that it also governs where
+// patterns are expanded. Parsing only keeps the description's own.
+void settle_keywords(fp_ctxt* ct) {
+    if (ct->ptype == FP_OP_PARSE) return;
+    fp_apply_override(ct);
+    set_relpath(ct);
+}
+
+void read_description(fp_ctxt* ct) {
+    int sig = read_signature(ct);
+    if (sig < 0) parse_err(ct, "bad file signature");
+    int expand = ct->ptype != FP_OP_PARSE;
+    if (sig == 0) {
+        if (ct->ptype != FP_OP_FLIST && ct->ptype != FP_OP_FLIST_OPTS)
+            log_msg(ct, FP_LOG_INFO, "filelist only.  Using default fp config");
+        settle_keywords(ct);
+        read_filelist(ct, 0, expand, 1);
+        return;
+    }
+    read_keywords_utf8(ct, 1, 1);
+    settle_keywords(ct);
+    read_filelist(ct, 0, expand, 1);
+    read_strlist(ct, &ct->nested);
+    read_strlist(ct, &ct->excludes);
 }
 
 // Nested packages are not part of this engine yet: each entry fails, and
@@ -1045,10 +1084,6 @@ int parse_fp(fp_ctxt* ct, fp_node_fn fn) {
     FP_ASSERT(ct, ct->ip != nullptr, "ct->ip != ((void *)0)");
     read_description(ct);
     fp_close_input(ct);
-    if (ct->ptype != FP_OP_PARSE) {
-        fp_apply_override(ct);
-        set_relpath(ct);
-    }
     // Parsing only leaves nested packages as entries.
     bool nested = ct->ptype != FP_OP_PARSE;
     ct->fn(ct, FP_EV_START, nullptr, nullptr, nullptr);

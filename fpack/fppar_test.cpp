@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -353,6 +354,34 @@ std::vector<std::string> paths_of(const fp_frec* r) {
     return out;
 }
 
+struct Events {
+    std::vector<int> events;
+    std::vector<std::string> names;
+};
+Events* g_events;
+
+int record_node(fp_ctxt*, int event, const char* name, struct stat*, fp_frec*) {
+    g_events->events.push_back(event);
+    if (name) g_events->names.push_back(name);
+    return 0;
+}
+
+struct DescRun {
+    Ctxt c;
+    Events ev;
+    int rv;
+    DescRun(const std::string& text, int ptype, long modifiers,
+            const char* override_text = nullptr) {
+        c.input(text);
+        c.to_memory();
+        if (override_text) fp_set_conf_override(c.ct, override_text);
+        fp_set_ptype(c.ct, ptype, modifiers);
+        g_events = &ev;
+        rv = guarded(c.ct, [&] { parse_fp(c.ct, record_node); });
+        g_events = nullptr;
+    }
+};
+
 void filelist_expanded(fp_ctxt* ct) {
     read_filelist(ct, 0, 1, 1);
 }
@@ -522,6 +551,41 @@ TEST(FpparFileList, PatternUnderTheRecordsSourceDirectoryOrAbsolute) {
               (std::vector<std::string>{t.p("c.h"), t.p("a.c"), t.p("b.c"), t.p("*.none")}));
 }
 
+// Runs the test body in another working directory.
+struct Cwd {
+    std::string old;
+    explicit Cwd(const std::string& dir) {
+        char buf[4096];
+        old = getcwd(buf, sizeof buf) ? buf : "/";
+        EXPECT_EQ(chdir(dir.c_str()), 0);
+    }
+    ~Cwd() { EXPECT_EQ(chdir(old.c_str()), 0); }
+};
+
+TEST(FpparFileList, RelativePatternsNameWhatPlainNamesWould) {
+    testutil::TempDir root;
+    ASSERT_EQ(mkdir(root.file("src").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(root.file("src/sub").c_str(), 0755), 0);
+    root.write("src/a.c", "");
+    root.write("src/sub/s.c", "");
+    Cwd cwd(root.path());
+    // Relative names are looked up under src_relpath, so the matches of a
+    // relative src_relpath are named relative to it, and a relative s= is
+    // itself under src_relpath.
+    DescRun r("#*KFP-v2.07\nsrc_relpath=src\n%\n*.c\n*.c s=sub\nplain.c s=sub\n", FP_OP_PACK, 0);
+    ASSERT_EQ(r.rv, 0) << r.c.msgs();
+    EXPECT_EQ(paths_of(r.c.ct->files), (std::vector<std::string>{"a.c", "sub/s.c", "sub/plain.c"}));
+    EXPECT_STREQ(r.c.ct->relpath, "src/");
+}
+
+TEST(FpparFileList, OverrideSrcRelpathGovernsPatterns) {
+    Tree t;
+    DescRun r("#*KFP-v2.07\nsrc_relpath=/no/such/dir\n%\n*.h\n", FP_OP_PACK, 0,
+              ("src_relpath=" + t.dir.path() + "\n").c_str());
+    ASSERT_EQ(r.rv, 0) << r.c.msgs();
+    EXPECT_EQ(paths_of(r.c.ct->files), (std::vector<std::string>{t.p("c.h")}));
+}
+
 TEST(FpparFileList, PatternsAreKeptLiterallyWithoutExpansion) {
     Parse p("*.c\n`ls`\n", filelist_literal);
     ASSERT_EQ(p.rv, 0) << p.c.msgs();
@@ -559,33 +623,6 @@ TEST(FpparStrlist, WordsAndRawLines) {
 
 // ---------------------------------------------------------------------------
 // Whole descriptions
-
-struct Events {
-    std::vector<int> events;
-    std::vector<std::string> names;
-};
-Events* g_events;
-
-int record_node(fp_ctxt*, int event, const char* name, struct stat*, fp_frec*) {
-    g_events->events.push_back(event);
-    if (name) g_events->names.push_back(name);
-    return 0;
-}
-
-struct DescRun {
-    Ctxt c;
-    Events ev;
-    int rv;
-    DescRun(const std::string& text, int ptype, long modifiers, const char* override_text = nullptr) {
-        c.input(text);
-        c.to_memory();
-        if (override_text) fp_set_conf_override(c.ct, override_text);
-        fp_set_ptype(c.ct, ptype, modifiers);
-        g_events = &ev;
-        rv = guarded(c.ct, [&] { parse_fp(c.ct, record_node); });
-        g_events = nullptr;
-    }
-};
 
 TEST(FpparParse, BareFileListUsesTheDefaults) {
     DescRun r("a\nb\n", FP_OP_PACK, 0);
