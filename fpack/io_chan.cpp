@@ -109,7 +109,6 @@ long put_record(ioch* ch) {
     }
     ch->rec_pos = 0;
     ch->rec_count++;
-    ch->started = 1;
     if (!ch->compressed) return tp_write(ch, ch->rec, len);
     ch->cunit_pos += compress_chunk(ch->rec, len, ch->cunit + ch->cunit_pos);
     while (ch->cunit_pos >= ch->rec_size) {
@@ -121,13 +120,13 @@ long put_record(ioch* ch) {
 }
 
 long put_bytes(ioch* ch, const unsigned char* p, long n) {
+    ch->started = 1;
     while (n > 0) {
         if (plain(ch) && ch->rec_pos == 0 && n >= ch->payload) {
             // Nothing to add to whole records: no copy.
             long whole = n / ch->payload * ch->payload;
             if (tp_write(ch, p, whole) < 0) return -1;
             ch->rec_count += whole / ch->payload;
-            ch->started = 1;
             p += whole;
             n -= whole;
             continue;
@@ -154,6 +153,7 @@ long end_stream(ioch* ch) {
 // Loads the next record into ch->rec. Returns its payload length, 0 at the
 // end of the stream, -1 on failure.
 long get_record(ioch* ch) {
+    ch->started = 1;
     for (;;) {
         long n;
         if (ch->compressed) {
@@ -163,7 +163,6 @@ long get_record(ioch* ch) {
             n = tp_read(ch, ch->rec, ch->rec_size, !plain(ch));
         }
         if (n <= 0) return n;
-        ch->started = 1;
         ch->rec_count++;
         if (ch->ck_len) {
             if (n < ch->ck_len) return fail(ch, IOCH_EREAD);
@@ -180,6 +179,7 @@ long get_record(ioch* ch) {
 // Moves up to n bytes of the record stream to `buf` (dropped when null).
 long get_bytes(ioch* ch, unsigned char* buf, long n) {
     if (ch->error) return -1;
+    ch->started = 1;
     long got = 0;
     while (got < n) {
         long avail = ch->rec_len - ch->rec_pos;
@@ -194,7 +194,6 @@ long get_bytes(ioch* ch, unsigned char* buf, long n) {
             // Whole records straight into the caller's buffer.
             long r = tp_read(ch, buf + got, (n - got) / ch->rec_size * ch->rec_size, true);
             if (r < 0) return -1;
-            ch->started = 1;
             got += r;
             if (ch->at_end) break;
             continue;

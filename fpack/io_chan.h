@@ -60,7 +60,7 @@ struct ioch {
     long rec_pos;        // next byte to read / bytes filled when writing
     long rec_len;        // payload bytes of the record being read
     long rec_count;      // records written or read so far
-    int started;         // a record was written or read: options are fixed
+    int started;         // bytes passed through the records: options are fixed
 };
 
 // An empty 'D' channel with its record buffer; null when memory fails.

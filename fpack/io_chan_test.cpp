@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "compress.h"
 #include "scoped_env_test.h"
@@ -77,6 +78,20 @@ TEST(IochRecordSize, CheckBytesShortenPayloadCompressionClamps) {
     EXPECT_EQ(ch->rec_size, COMPRESS_MAX_RECORD);
     EXPECT_EQ(ch->payload, COMPRESS_MAX_RECORD - 8);
     ioch_dispose(ch);
+}
+
+// Switching layers after bytes were buffered would change the record under
+// them: refused.
+TEST(IochRecordSize, OptionsAreFixedOnceBytesPassed) {
+    ScopedEnv env("TRELL_BUF_SIZE", "65536");
+    ioch* w = ioch_new();
+    std::string text = pattern(40000);
+    ASSERT_EQ(ioch_write(w, text.data(), 40000), 40000);
+    EXPECT_EQ(ioch_options(w, 0, 1, 1), -1);
+    EXPECT_EQ(w->rec_size, 65536);
+    ioch_write(w, "", 0);
+    EXPECT_EQ(written(w), text);
+    ioch_dispose(w);
 }
 
 TEST(IochMemory, GrowsInKilobytes) {
@@ -341,6 +356,31 @@ TEST(IochDescriptor, FileReadAndWrite) {
     w = ioch_mdata_init(d.data(), (long)d.size());
     ioch_dispose(w);
     EXPECT_EQ(testutil::readFile(path), "");
+}
+
+// Records arrive over a pipe in small pieces: each is read whole.
+TEST(IochRecords, PipeDeliveringPiecesMeal) {
+    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    std::string text = pattern(5000);
+    for (Layers l : {Layers{0, 0, 1}, Layers{0, 1, 1}}) {
+        std::string wire = write_stream(text, l, 5000);
+        int p[2];
+        ASSERT_EQ(pipe(p), 0);
+        std::thread writer([&] {
+            for (size_t at = 0; at < wire.size(); at += 37)
+                if (write(p[1], wire.data() + at, std::min<size_t>(37, wire.size() - at)) < 0)
+                    break;
+            close(p[1]);
+        });
+        ioch* r = ioch_fd_init(p[0]);
+        ASSERT_EQ(ioch_options(r, l.framed, l.compressed, l.checked), 0);
+        std::string back(text.size() + 1, '\0');
+        EXPECT_EQ(ioch_read_exact(r, &back[0], (long)back.size()), (long)text.size());
+        back.resize(text.size());
+        EXPECT_EQ(back, text);
+        ioch_dispose(r);
+        writer.join();
+    }
 }
 
 TEST(IochDescriptor, DashReadsStandardInput) {
