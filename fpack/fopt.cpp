@@ -28,38 +28,23 @@ void dispose_frec(fp_frec* rec) {
 
 namespace {
 
-// A numeric option: its field and the message that rejects its value.
+// A mode, owner or group option: its field and the message that rejects
+// its value.
 struct num_opt {
     char key;
+    int fp_frec::*field;
     int (*convert)(const char*, long*);
     const char* error;
 };
 
 const num_opt kNumOpts[] = {
-    {'m', str_to_mode, "%s: invalid mode"},    {'M', str_to_mode, "%s: invalid mode"},
-    {'u', str_to_uid, "%s: invalid file uid"}, {'U', str_to_uid, "%s: invalid directory uid"},
-    {'g', str_to_gid, "%s: invalid file gid"}, {'G', str_to_gid, "%s: invalid directory gid"},
-    {'t', str_to_time, "%s: invalid time"},
+    {'m', &fp_frec::file_mode, str_to_mode, "%s: invalid mode"},
+    {'M', &fp_frec::dir_mode, str_to_mode, "%s: invalid mode"},
+    {'u', &fp_frec::file_uid, str_to_uid, "%s: invalid file uid"},
+    {'U', &fp_frec::dir_uid, str_to_uid, "%s: invalid directory uid"},
+    {'g', &fp_frec::file_gid, str_to_gid, "%s: invalid file gid"},
+    {'G', &fp_frec::dir_gid, str_to_gid, "%s: invalid directory gid"},
 };
-
-int* int_field(fp_frec* rec, char key) {
-    switch (key) {
-        case 'm':
-            return &rec->file_mode;
-        case 'M':
-            return &rec->dir_mode;
-        case 'u':
-            return &rec->file_uid;
-        case 'U':
-            return &rec->dir_uid;
-        case 'g':
-            return &rec->file_gid;
-        case 'G':
-            return &rec->dir_gid;
-        default:
-            return nullptr;
-    }
-}
 
 const char* set_path_opt(char** field, const char* value) {
     char* copy;
@@ -88,15 +73,17 @@ const char* fopt_apply(fp_frec* rec, const char* key, const char* value, int* ar
         }
         return nullptr;
     }
+    if (k == 't') {
+        long t;
+        if (str_to_time(value, &t) != 0) return "%s: invalid time";
+        rec->mtime = t;
+        return nullptr;
+    }
     for (const num_opt& o : kNumOpts) {
         if (o.key != k) continue;
         long v;
         if (o.convert(value, &v) != 0) return o.error;
-        if (k == 't') {
-            rec->mtime = v;
-        } else {
-            *int_field(rec, k) = static_cast<int>(v);
-        }
+        rec->*o.field = static_cast<int>(v);
         return nullptr;
     }
     *arg_is_key = 1;

@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "fopt.h"
-#include "fppack.h"
 #include "io_chan.h"
 #include "keyw.h"
 #include "log_msg.h"
@@ -148,13 +147,18 @@ void word_close(tok* t) {
     t->words[t->n++] = t->cur;
 }
 
+// After a carriage return: a newline that follows belongs to it.
+void tok_after_cr(tok* t) {
+    int d = tgetc(t);
+    if (d >= 0 && d != '\n') tungetc(t, d);
+}
+
 // After a backslash: the next character is literal; a line end joins lines.
 void tok_backslash(tok* t) {
     int c = tgetc(t);
     if (c < 0 || c == '\n') return;
     if (c == '\r') {
-        int d = tgetc(t);
-        if (d >= 0 && d != '\n') tungetc(t, d);
+        tok_after_cr(t);
         return;
     }
     t->cur.quoted = 1;
@@ -169,8 +173,7 @@ int skip_comment(tok* t) {
         if (c < 0) return kInputEnd;
         if (c == '\n' || c == '\0') return kLineEnd;
         if (c == '\r') {
-            int d = tgetc(t);
-            if (d >= 0 && d != '\n') tungetc(t, d);
+            tok_after_cr(t);
             return kLineEnd;
         }
     }
@@ -204,12 +207,10 @@ int tok_line(tok* t) {
             case '\n':
                 word_close(t);
                 return kLineEnd;
-            case '\r': {
-                int d = tgetc(t);
-                if (d >= 0 && d != '\n') tungetc(t, d);
+            case '\r':
+                tok_after_cr(t);
                 word_close(t);
                 return kLineEnd;
-            }
             case ' ':
             case '\t':
                 word_close(t);
