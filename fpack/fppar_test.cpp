@@ -13,7 +13,6 @@
 #include "ctxt_test_util.h"
 #include "fopt.h"
 #include "keyw.h"
-#include "scoped_env_test.h"
 #include "tests/test_util.h"
 #include "zug.h"
 
@@ -304,7 +303,7 @@ TEST(FpparKeywords, ErrorsNameTheLineAndTheWord) {
 }
 
 TEST(FpparKeywords, ValuesAreConvertedFromUtf8) {
-    ScopedEnv cs("ZUG_CODESET", "ISO88591");
+    testutil::ScopedEnv cs("ZUG_CODESET", "ISO88591");
     zug_uninit();
     Parse p("#*KFP-v2.07\nmail_id=caf\xc3\xa9\n", sig_and_keywords);
     zug_uninit();
@@ -599,7 +598,7 @@ TEST(FpparFileList, GlobPathTooLong) {
 }
 
 TEST(FpparFileList, NamesAreConvertedFromUtf8) {
-    ScopedEnv cs("ZUG_CODESET", "ISO88591");
+    testutil::ScopedEnv cs("ZUG_CODESET", "ISO88591");
     zug_uninit();
     Parse p("caf\xc3\xa9\n", filelist_literal);
     zug_uninit();

@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "compress.h"
-#include "scoped_env_test.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -62,7 +61,7 @@ TEST(IochRecordSize, FromTrellBufSize) {
     } cases[] = {{nullptr, 16384}, {"512", 512},   {"65536", 65536}, {"511", 16384},
                  {"65537", 16384}, {"abc", 16384}, {"1000x", 16384}, {"", 16384}};
     for (const auto& c : cases) {
-        ScopedEnv env("TRELL_BUF_SIZE", c.env);
+        testutil::ScopedEnv env("TRELL_BUF_SIZE", c.env);
         ioch* ch = ioch_new();
         EXPECT_EQ(ch->rec_size, c.size) << (c.env ? c.env : "(unset)");
         ioch_dispose(ch);
@@ -70,7 +69,7 @@ TEST(IochRecordSize, FromTrellBufSize) {
 }
 
 TEST(IochRecordSize, CheckBytesShortenPayloadCompressionClamps) {
-    ScopedEnv env("TRELL_BUF_SIZE", "65536");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "65536");
     ioch* ch = ioch_new();
     ASSERT_EQ(ioch_options(ch, 0, 0, 1), 0);
     EXPECT_EQ(ch->payload, 65536 - 8);
@@ -83,7 +82,7 @@ TEST(IochRecordSize, CheckBytesShortenPayloadCompressionClamps) {
 // Switching layers after bytes were buffered would change the record under
 // them: refused.
 TEST(IochRecordSize, OptionsAreFixedOnceBytesPassed) {
-    ScopedEnv env("TRELL_BUF_SIZE", "65536");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "65536");
     ioch* w = ioch_new();
     std::string text = pattern(40000);
     ASSERT_EQ(ioch_write(w, text.data(), 40000), 40000);
@@ -120,7 +119,7 @@ TEST(IochFramed, RecvReturnsWholeMessages) {
     const std::string msgs[] = {"first", std::string(40000, 'm'), "", "last"};
     std::string wire;
     {
-        ScopedEnv env("TRELL_BUF_SIZE", "512");
+        testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
         ioch* w = mem_chan("", {1, 1, 1});
         for (const auto& m : msgs) {
             if (m.empty()) continue;
@@ -130,7 +129,7 @@ TEST(IochFramed, RecvReturnsWholeMessages) {
         wire = written(w);
         ioch_dispose(w);
     }
-    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
     ioch* r = mem_chan(wire, {1, 1, 1});
     for (const auto& m : msgs) {
         if (m.empty()) continue;
@@ -150,7 +149,7 @@ TEST(IochFramed, RecvReturnsWholeMessages) {
 // sizes, lengths at the record boundaries, written in odd pieces.
 TEST(IochRecords, RoundTripEveryCombination) {
     for (const char* size : {"512", "65536"}) {
-        ScopedEnv env("TRELL_BUF_SIZE", size);
+        testutil::ScopedEnv env("TRELL_BUF_SIZE", size);
         for (int checked = 0; checked < 2; checked++) {
             for (int compressed = 0; compressed < 2; compressed++) {
                 Layers l{0, compressed, checked};
@@ -182,7 +181,7 @@ TEST(IochRecords, RoundTripEveryCombination) {
 
 // The 8 check bytes of a record are the MD5 prefix of all payload so far.
 TEST(IochRecords, CheckBytesCoverTheStreamSoFar) {
-    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
     std::string text = pattern(504 * 2 + 10);
     std::string wire = write_stream(text, {0, 0, 1}, 4096);
     ASSERT_EQ(wire.size(), text.size() + 3 * 8);
@@ -217,7 +216,7 @@ struct Damage {
 // A damaged byte in the second record: a check mismatch (54) when the
 // chunk still decodes, a read failure (62) when the stream is cut.
 TEST(IochRecords, DamageIsReportedWithItsRecord) {
-    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
     std::mt19937 rng(5);
     std::string text(3000, '\0');
     for (auto& c : text) c = char(rng());  // incompressible: chunks are stored
@@ -259,7 +258,7 @@ TEST(IochRecords, CorruptChunkIsAReadError) {
 }
 
 TEST(IochRead, CharactersAcrossRecordsWithPushBack) {
-    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
     std::string text = pattern(1500);
     std::string wire = write_stream(text, {0, 1, 1}, 1500);
     ioch* r = mem_chan(wire, {0, 1, 1});
@@ -276,7 +275,7 @@ TEST(IochRead, CharactersAcrossRecordsWithPushBack) {
 }
 
 TEST(IochRead, RecvAndSkipWithinRecords) {
-    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
     std::string text = pattern(1200);
     ioch* r = mem_chan(write_stream(text, {0, 0, 1}, 1200), {0, 0, 1});
     unsigned char* buf;
@@ -360,7 +359,7 @@ TEST(IochDescriptor, FileReadAndWrite) {
 
 // Records arrive over a pipe in small pieces: each is read whole.
 TEST(IochRecords, PipeDeliveringPiecesMeal) {
-    ScopedEnv env("TRELL_BUF_SIZE", "512");
+    testutil::ScopedEnv env("TRELL_BUF_SIZE", "512");
     std::string text = pattern(5000);
     for (Layers l : {Layers{0, 0, 1}, Layers{0, 1, 1}}) {
         std::string wire = write_stream(text, l, 5000);

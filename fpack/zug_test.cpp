@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "scoped_env_test.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ TEST_F(ZugDefault, ChosenFromZugCodeset) {
         {nullptr, "C", "ISO88591"},  // plain ASCII: nothing better known
     };
     for (const auto& c : cases) {
-        ScopedEnv cs("ZUG_CODESET", c.codeset);
-        ScopedEnv lc("LC_ALL", c.lc_all);
+        testutil::ScopedEnv cs("ZUG_CODESET", c.codeset);
+        testutil::ScopedEnv lc("LC_ALL", c.lc_all);
         zug_uninit();
         EXPECT_STREQ(zug_get_cs_name(zug_get_def_cs()), c.chosen)
             << (c.codeset ? c.codeset : "(unset)") << " / " << c.lc_all;
@@ -41,7 +41,7 @@ TEST_F(ZugDefault, ChosenFromZugCodeset) {
 }
 
 TEST_F(ZugDefault, NullMeansTheDefault) {
-    ScopedEnv cs("ZUG_CODESET", "ISO8859-1");
+    testutil::ScopedEnv cs("ZUG_CODESET", "ISO8859-1");
     char out[16];
     EXPECT_EQ(zug_to_utf8(nullptr, "\xe9", 1, out, sizeof out), 2u);
     EXPECT_STREQ(out, "\xc3\xa9");

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "framework/qrx_test_env.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -116,20 +115,20 @@ class TranslatedCatalog : public ::testing::Test {
 };
 
 TEST_F(TranslatedCatalog, TranslationOfSetTwoIsUsed) {
-    ScopedEnv nls("NLSPATH", (dir_.path() + "/%N.cat").c_str());
+    testutil::ScopedEnv nls("NLSPATH", (dir_.path() + "/%N.cat").c_str());
     EXPECT_EQ(bindNumber(4, "%1$s has %2$s."), "Auf hostA ist BIN schon installiert.");
     // A translation may refer to arguments the message does not carry.
     EXPECT_EQ(bindNumber(6, "default"), "Fehlt: .");
 }
 
 TEST_F(TranslatedCatalog, DefaultTextWithoutTranslation) {
-    ScopedEnv nls("NLSPATH", (dir_.path() + "/%N.cat").c_str());
+    testutil::ScopedEnv nls("NLSPATH", (dir_.path() + "/%N.cat").c_str());
     EXPECT_EQ(bindNumber(5, "%1$s has %2$s."), "hostA has BIN.");
     EXPECT_EQ(bindNumber(4, "%1$s has %2$s.", QRX_MSG_BIND_DEFAULT_TEXT), "hostA has BIN.");
 }
 
 TEST_F(TranslatedCatalog, DefaultTextWithoutCatalogue) {
-    ScopedEnv nls("NLSPATH", (dir_.path() + "/none/%N.cat").c_str());
+    testutil::ScopedEnv nls("NLSPATH", (dir_.path() + "/none/%N.cat").c_str());
     EXPECT_EQ(bindNumber(4, "%1$s has %2$s."), "hostA has BIN.");
 }
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/qrx_test_env.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ uint16_t takenPort(Socket& holder) {
 
 TEST(RangeBind, WithoutRangeNothingIsBound) {
     for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-        ScopedEnv env("QRX_PORT_RANGE", value);
+        testutil::ScopedEnv env("QRX_PORT_RANGE", value);
         Socket s;
         sockaddr_in a = loopback();
         EXPECT_EQ(s.rangeBind(&a), QRX_BIND_NO_RANGE);
@@ -64,7 +64,7 @@ TEST(RangeBind, BindsTheFirstFreePortOfTheRange) {
     uint16_t taken = takenPort(holder);
     ASSERT_LT(taken, 65000);
     std::string range = std::to_string(taken) + "-" + std::to_string(taken + 30);
-    ScopedEnv env("QRX_PORT_RANGE", range.c_str());
+    testutil::ScopedEnv env("QRX_PORT_RANGE", range.c_str());
     Socket s;
     sockaddr_in a = loopback();
     ASSERT_EQ(s.rangeBind(&a), QRX_BIND_OK);
@@ -77,7 +77,7 @@ TEST(RangeBind, FullRangeFails) {
     Socket holder;
     std::string range = std::to_string(takenPort(holder));
     range += "-" + range;
-    ScopedEnv env("QRX_PORT_RANGE", range.c_str());
+    testutil::ScopedEnv env("QRX_PORT_RANGE", range.c_str());
     Socket s;
     sockaddr_in a = loopback();
     EXPECT_EQ(s.rangeBind(&a), QRX_BIND_NO_PORT);
@@ -87,7 +87,7 @@ TEST(RangeBind, FullRangeFails) {
 TEST(RangeBind, MalformedRangeFails) {
     for (const char* value : {"abc", "40000", "40000-", "-40000", "40010-40000", "0-10", "1-70000",
                               "40000-40010x", "40000 40010"}) {
-        ScopedEnv env("QRX_PORT_RANGE", value);
+        testutil::ScopedEnv env("QRX_PORT_RANGE", value);
         Socket s;
         sockaddr_in a = loopback();
         EXPECT_EQ(s.rangeBind(&a), QRX_BIND_BAD_RANGE) << value;
@@ -95,7 +95,7 @@ TEST(RangeBind, MalformedRangeFails) {
 }
 
 TEST(RangeBind, BadArgumentsFail) {
-    ScopedEnv env("QRX_PORT_RANGE", "40000-40010");
+    testutil::ScopedEnv env("QRX_PORT_RANGE", "40000-40010");
     sockaddr_in a = loopback();
     EXPECT_EQ(range_bind(-1, reinterpret_cast<sockaddr*>(&a), sizeof a), QRX_BIND_BAD_ARGUMENT);
     Socket s;

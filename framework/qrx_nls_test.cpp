@@ -6,7 +6,6 @@
 #include <string>
 
 #include "framework/qrx_msg.h"
-#include "framework/qrx_test_env.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -15,7 +14,7 @@ TEST(CatalogText, MissingCatalogueOrMessageGivesNull) {
     testutil::TempDir dir;
     std::string source = dir.write("Nls.msg", "$set 2\n3 drei\n");
     ASSERT_EQ(testutil::run({"gencat", dir.file("Nls.cat"), source}).status, 0);
-    ScopedEnv nls("NLSPATH", (dir.path() + "/%N.cat").c_str());
+    testutil::ScopedEnv nls("NLSPATH", (dir.path() + "/%N.cat").c_str());
 
     char* text = qrx_catalog_text("Nls", QRX_MSG_SET, 3);
     ASSERT_NE(text, nullptr);

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "framework/qrx_exception.h"
-#include "framework/qrx_test_env.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -20,10 +19,10 @@ std::string portRange() {
 
 TEST(ObjectServer, PortRangeComesFromTheEnvironment) {
     {
-        ScopedEnv range("QRX_PORT_RANGE", "40000-40100");
+        testutil::ScopedEnv range("QRX_PORT_RANGE", "40000-40100");
         EXPECT_EQ(portRange(), "40000-40100");
     }
-    ScopedEnv none("QRX_PORT_RANGE", nullptr);
+    testutil::ScopedEnv none("QRX_PORT_RANGE", nullptr);
     EXPECT_EQ(portRange(), "");
 }
 
@@ -49,7 +48,7 @@ class Directory : public ::testing::Test {
                                    "distinguished ServerManagedNode   tiger  \n"
                                    "NetWareManagedSite nw1\n"
                                    "NetWareManagedSite nw2 Site two\n");
-    ScopedEnv env_{"QRX_DIRECTORY", path_.c_str()};
+    testutil::ScopedEnv env_{"QRX_DIRECTORY", path_.c_str()};
 };
 
 TEST_F(Directory, FindsNamedInstancesAndTheirLabels) {
@@ -84,7 +83,7 @@ TEST_F(Directory, UnknownInstanceRaisesEntryNotFound) {
 TEST(DirectoryMissing, NoDirectoryFileFindsNothing) {
     for (const char* value :
          {static_cast<const char*>(nullptr), "", "/nonexistent/qrx-directory"}) {
-        ScopedEnv env("QRX_DIRECTORY", value);
+        testutil::ScopedEnv env("QRX_DIRECTORY", value);
         EXPECT_THROW(qrx_lookup_instance("distinguished", "ServerManagedNode"),
                      SysAdminException::ExEntryNotFound);
     }

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "framework/qrx_test_env.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ TEST(Catalog, TextsByNumber) {
 
 class CatalogMessage : public ::testing::Test {
   protected:
-    ScopedEnv nls_{"NLSPATH", "/nonexistent/%N"};
+    testutil::ScopedEnv nls_{"NLSPATH", "/nonexistent/%N"};
 };
 
 TEST_F(CatalogMessage, CarriesCatalogueNumberAndDefaultText) {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "framework/qrx_test_env.h"
 #include "model/Catalog.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ Array<Str> texts(std::initializer_list<const char*> items) {
 // Default texts only: no catalogue can be found.
 class MessageTest : public ::testing::Test {
   protected:
-    ScopedEnv nls_{"NLSPATH", "/nonexistent/%N"};
+    testutil::ScopedEnv nls_{"NLSPATH", "/nonexistent/%N"};
 };
 
 TEST_F(MessageTest, AlreadyInstalledPrintsTheDefaultText) {

@@ -48,6 +48,25 @@ std::string TempDir::write(const std::string& name, const std::string& text) con
     return p;
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    hadOld_ = old != nullptr;
+    if (old) old_ = old;
+    if (value) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadOld_) {
+        setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::ostringstream s;

@@ -26,6 +26,21 @@ class TempDir {
     std::string path_;
 };
 
+// Sets (or, for a null value, removes) an environment variable for one
+// scope and restores the previous state afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
 // Whole contents of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
