@@ -182,6 +182,8 @@ struct fp_ctxt {
     char hdr_pushback[6];           // node magic already read by decode_header
     int hdr_pushback_len;
     char cntl_dir[FP_PATH_MAX + 1];  // control directory of the block being read
+    unsigned long node_check;        // checksum field of the node being unpacked
+    struct fp_unpack* unpack;        // unpacking state, owned by unpack.cpp
 };
 
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).

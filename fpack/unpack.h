@@ -1,0 +1,69 @@
+// Unpacking: reading a block and installing, uninstalling, listing, sizing,
+// masking or repacking its nodes.
+//
+// unpack_common drives the whole stream: the encoded header, then one
+// package after another (unpack_one), each its control nodes (read by
+// unpack_cntl), the package scripts, the list file and the node loop. Every
+// node that passes the pre-install checks goes to ct->fn with FP_EV_NODE;
+// the callback must consume the node's body (or call skip_node). The
+// current node's checksum is in ct->node_check.
+//
+// Node names are never trusted: a name with a ".." component is not
+// installed, removed or masked (level 1, body skipped), and no node is
+// written beneath a symbolic link that the same run created.
+#pragma once
+
+#include <sys/stat.h>
+
+#include "fpack.h"
+
+// Reads the block on ct->ip with the callback ct->fn (must be set, as ct->ip).
+// A bad encoded header is fatal ("unpack: bad header"). Returns 0; failures
+// leave through the context's jump point or set ct->status.
+int unpack_common(fp_ctxt* ct);
+
+// Node callbacks of the unpacking operations (fp_node_fn). For FP_EV_NODE
+// `name` is the destination path and `st` the node's header; `rec` is null.
+int install_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+int uninstall_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+int unpack_list_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+int unpack_size_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+int unpack_hdr_bitmask(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+int unpack_repack(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+int unpack_repack_hdrs(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
+
+// Reads past the body of the node `st` (nothing in a headers-only block, nor
+// for directories). An input error is fatal ("unpack: input error (err=%d,
+// blkno=%ld)", level 2).
+void skip_node(fp_ctxt* ct, const struct stat* st);
+
+// Installs a regular file at `path` from the body of the current node: the
+// file is created anew (a busy one moved aside), its body copied from the
+// input, then owner, mode (setuid bits last, after the owner) and times set
+// from `st`. On any failure the partial file is removed and -1 returned
+// after a message (a failing write is fatal: "bad file write."); 0 on
+// success. With the n modifier the body is only read past. Control nodes
+// (scripts) are installed through this too.
+int install_file(fp_ctxt* ct, const char* path, const struct stat* st);
+
+// Makes sure the directory part of `path` exists: missing directories are
+// created per create_dirs (default modes and owners); with `clear` and
+// rm_extraneous an existing directory met for the first time in this run is
+// cleared of its non-directory entries (backed up per backup_fmt). Nothing
+// with the n modifier. Returns 0, or -1 after a message.
+int check_path(fp_ctxt* ct, const char* path, int clear);
+
+// Creates directory `path` (an existing one is accepted) and sets its mode
+// (-1: 0755), and owner and group when both are known (not -1), and its
+// modification time when `mtime` is not -1. Returns 0, or -1 after a
+// level-3 message.
+int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid, long mtime);
+
+// The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): a
+// relative name joined under unix_platform_prefix, else under the root of
+// default_dest, unless repacking or the P modifier keeps it relative.
+// Returns 0, or -1 after "%s: path too long" (level 1).
+int unpack_dest_name(fp_ctxt* ct, const char* name, char* out);
+
+// Frees the unpacking state of a context (tables, open list file).
+void unpack_dispose(fp_ctxt* ct);
