@@ -17,10 +17,12 @@ int open_and_bind();
 // name (storage owned here, valid until the next call) and *errorChannel
 // holds the command's standard error socket.
 //
-// No wait is unbounded: the wait for the server's error connection and for
-// its answer each end after rexecWaitSeconds(). boundedWait non-zero (OS/2
-// hosts, which may be rebooting) also gives up on the error connection as
-// soon as the server closes the command connection.
+// No wait is unbounded: the wait for the server's error connection and the
+// wait for its answer each end after rexecWaitSeconds(), and the first also
+// ends when the server closes the command connection. boundedWait (set for
+// OS/2 hosts) is accepted for its callers; the bound now holds for every
+// host, since a server that accepts and never connects back would otherwise
+// hold the installer for ever.
 int vlk_rexec(char** host, unsigned short port, const char* user, const char* password,
               const char* command, int* errorChannel, int boundedWait);
 
