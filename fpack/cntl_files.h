@@ -2,11 +2,15 @@
 // every package, under the control directory "VelkarCntlDir/<name>/".
 #pragma once
 
+#include <sys/stat.h>
+
 #include "fpack.h"
 
 #define FP_CNTL_DIR "VelkarCntlDir"
 // Number of control names.
 #define FP_NCNTL 98
+// Largest "cntl" body read from a block.
+#define FP_CNTL_MAX (1024L * 1024)
 
 // The control names in table order: "cntl", then per platform prefix the
 // kinds as program and "_in" input names, "nw_login", then win95 and os400.
@@ -19,6 +23,42 @@ int fp_cntl_index(const char* name);
 // Returns 0, or -1 when it does not fit.
 int fp_cntl_node_name(const fp_ctxt* ct, const char* control, char* buf, size_t size);
 
+// The control index of node `name` ("VelkarCntlDir/<pkg>/<control><index>")
+// into *index (-1 without digits). Returns the control name's table index,
+// or -1 when the name is not a control node.
+int extract_ftype(const char* name, int* index);
+
 // Writes the control nodes of a package: the "cntl" node holding the printed
-// keyword set in UTF-8 with its NUL (mode 0100400).
+// keyword set in UTF-8 with its NUL (mode 0100400), then (unless repacking
+// headers or copying control nodes raw) the script files whose from-source
+// flag is set, named after their control name and index.
 void pack_cntl(fp_ctxt* ct);
+// Size of the script files pack_cntl would write.
+long size_src_cntl(fp_ctxt* ct);
+
+// The "cntl" node as read by unpack_cntl: header and body (st.st_size bytes,
+// its NUL included), for callbacks that copy it through.
+struct fp_cntl_node {
+    char name[FP_NAME_MAX + 1];
+    struct stat st;
+    unsigned long check;
+    char* text;
+};
+
+// Reads the control nodes at the start of a package from ct->ip: the "cntl"
+// keyword set (then the caller's override, keeping the block's h bit), the
+// script environment, then every script node, put in place and entered
+// into its slot (run_script.h); the slots are completed from the keywords
+// and ct->on_error is set. With the C modifier each script node is passed to
+// ct->fn (FP_EV_CNTL, its name and header) before its body is read.
+// On return 0, *st, name and ct->node_check hold the header of the first
+// node after the control nodes (the package's first file or its trailer),
+// already read. Operation 26 and FP_MOD_RAW_CNTL stop after "cntl": the
+// header returned is the next node, a control node or not, and no script is
+// set up. Returns 1 when the operation is complete (27: keywords only; 28:
+// the notice settings logged), -1 when the package ends (logged).
+int unpack_cntl(fp_ctxt* ct, struct stat* st, char name[FP_NAME_MAX + 1]);
+// End of a package: removes its temporary scripts, frees the slots and the
+// "cntl" copy, clears the on-error hook. Idempotent (the context's disposal
+// calls it too).
+void unpack_cntl_end(fp_ctxt* ct);

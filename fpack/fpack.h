@@ -184,6 +184,17 @@ struct fp_ctxt {
     char cntl_dir[FP_PATH_MAX + 1];  // control directory of the block being read
     unsigned long node_check;        // checksum field of the node being unpacked
     struct fp_unpack* unpack;        // unpacking state, owned by unpack.cpp
+    struct fp_scripts* scripts;      // script slots and environment (run_script.h)
+    struct fp_cntl_node* cntl_node;  // the "cntl" node last read (cntl_files.h)
+    // The stream filter (io_filter.h). Plain values, so that a failure that
+    // jumps out leaves nothing allocated; filter_pid is 0 when none runs.
+    int filter_pid;      // the filter command
+    int filter_feeder;   // child feeding an in-memory block to an input filter
+    int filter_err_fd;   // the filter's standard error (an unlinked file)
+    int filter_out_fd;   // output filter: its standard output, kept while the
+                         // output channel writes into the filter
+    char filter_side;    // 'o' output filter, 'i' input filter
+    char filter_type;    // output filter: the output channel's own transport
 };
 
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).
