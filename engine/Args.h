@@ -4,6 +4,7 @@
 #include "model/Array.h"
 #include "model/Cdrom.h"
 #include "model/Configuration.h"
+#include "model/OperationInfo.h"
 #include "model/Str.h"
 
 struct ArgInfo {
@@ -15,6 +16,9 @@ struct ArgInfo {
     Str zapUser;
     Str zapPassword;
     Array<Str> hosts;
+    OperationInfo index;         // the server install's index
+    OperationInfo productIndex;  // kind 3
+    OperationInfo patchIndex;    // kind 4
     Cdrom cdrom;
     Configuration config;
     Str installPassword;  // stored shell-escaped

@@ -8,6 +8,13 @@ Str PathFromPlatform(const Str&, const Str&) {
     return Str();
 }
 
+const char* findProductInfo(const Str&, int) {
+    return nullptr;
+}
+const char* findPatchInfo(const Str&, int) {
+    return nullptr;
+}
+
 Str GetInstallDir() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -114,3 +114,90 @@ Str InstallType::myPath(const InstallHost*) const {
     // on PC hosts; both front ends run server installs.
     return valid() ? entry().path : Str();
 }
+
+namespace {
+
+const char* validityWord(ValidFor v) {
+    switch (v) {
+        case SERVER:
+            return "server";
+        case CLIENT:
+            return "client";
+        case BOTH:
+            return "both";
+        default:
+            return "";
+    }
+}
+
+Str colonsAsHashes(const Str& text) {
+    Str out(text);
+    out.gsub(":", "#");
+    return out;
+}
+
+}  // namespace
+
+int InstallTypeData::initialize(const Str* fields) {
+    const Str& name = fields[0];
+    if (name.index('@') == 0) {
+        variable = 1;
+    } else if (name != id) {
+        return 0;
+    }
+    const bool declared = !label.empty();
+    label = fields[1].empty() ? name : fields[1];
+    if (fields[2] == "client") validFor = CLIENT;
+    if (fields[2] == "server") validFor = SERVER;
+    if (fields[2] == "both") validFor = BOTH;
+    bool onlyNamed = true;
+    for (int i : {1, 3, 4, 5, 6, 7}) onlyNamed = onlyNamed && fields[i].empty();
+    if (onlyNamed) {
+        validFor = INVALID;
+        return 0;
+    }
+    options = fields[3];
+    // Index fields cannot hold a colon: paths write it as "#".
+    Str spec = fields[4];
+    spec.gsub("#", ":");
+    if (spec.contains("choices=")) {
+        choices = Array<Str>();
+        Str list = spec.after("choices=");
+        for (int comma; (comma = list.index(',')) >= 0; list = list.after(comma))
+            choices.put(list.before(comma));
+        choices.put(list);
+    }
+    if (choices.length() > 0) {
+        defaultPath = choices[0];
+    } else if (spec.empty() || declared) {
+        dbFile << "Keeping dflt for " << id << " of " << defaultPath << std::endl;
+    } else {
+        defaultPath = spec.after("default=");
+    }
+    extraText = fields[5];
+    linkedType = fields[6];
+    return 1;
+}
+
+int InstallType::init(const Str* fields) const {
+    return index_ == -1 ? 0 : entry().initialize(fields);
+}
+
+Str InstallType::dump() const {
+    const InstallTypeData& d = entry();
+    Str out = d.variable ? "@" + d.id + "@" : d.id;
+    out += ":" + d.label + ":" + validityWord(d.validFor) + ":" + d.options + ":";
+    if (d.choices.length() > 0) {
+        out += "choices=";
+        for (int i = 0; i < d.choices.length(); ++i)
+            out += (i ? "," : "") + colonsAsHashes(d.choices[i]);
+    } else {
+        out += "default=" + colonsAsHashes(d.defaultPath);
+    }
+    return out + ":" + d.extraText + ":" + d.linkedType;
+}
+
+Str BaseName(const Str& path) {
+    Str last = path.from('/', -1);
+    return last.empty() ? path : Str(last.after(0));
+}

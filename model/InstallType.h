@@ -30,6 +30,9 @@ struct InstallTypeData {
     ValidFor validFor = VALID_UNSET;
 
     void setPath(const Str& value);
+    // Declares the type from the fields of an "id" index line, starting at
+    // the name; 0 when the declaration is invalid.
+    int initialize(const Str* fields);
 };
 
 QS_ARRAY_LABEL(InstallTypeData, "ptArray.InstallTypeData");
@@ -58,6 +61,11 @@ class InstallType {
     int variable() const { return valid() ? entry().variable : 0; }
     int forceInstall() const { return valid() ? entry().forceInstall : 0; }
 
+    // initialize() on the type's entry; 0 for no type.
+    int init(const Str* fields) const;
+    // The declaration as index fields joined by ":".
+    Str dump() const;
+
     // Backslashes become "/"; the linked type follows.
     void setPath(const Str& value) const;
     void setDefaultPath(const Str& value) const;
@@ -69,3 +77,6 @@ class InstallType {
 };
 
 std::ostream& operator<<(std::ostream& out, const InstallType& t);
+
+// The last component of path; path itself when it has no "/".
+Str BaseName(const Str& path);
