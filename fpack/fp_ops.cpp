@@ -17,6 +17,7 @@
 #include "keyw.h"
 #include "log_msg.h"
 #include "pack.h"
+#include "unpack.h"
 #include "zug.h"
 
 // ---- the context ------------------------------------------------------------
@@ -65,6 +66,7 @@ void fp_dispose_ctxt(fp_ctxt* ct) {
     fp_close_input(ct);
     fp_close_output(ct);
     pack_dispose_walk(ct);
+    unpack_dispose(ct);
     free(ct->name);
     free(ct->stage);
     free(ct->stage2);
@@ -224,8 +226,38 @@ int parse_only_node(fp_ctxt*, int, const char*, struct stat*, fp_frec*) {
     return 0;
 }
 
+bool is_repack_code(int code) {
+    return code == FP_OP_REPACK || code == FP_OP_REPACK_HDRS;
+}
+
 bool is_unpack_code(int code) {
     return code >= FP_OP_INSTALL && code <= FP_OP_NOTICE;
+}
+
+// The node callback of a block-side operation; null for others. Reading
+// the keyword set or the notice settings only needs no callback.
+fp_node_fn unpack_side_fn(int code) {
+    switch (code) {
+        case FP_OP_INSTALL:
+            return install_node;
+        case FP_OP_UNINSTALL:
+            return uninstall_node;
+        case FP_OP_UNPACK_LIST:
+            return unpack_list_node;
+        case FP_OP_LIST_BITS:
+            return unpack_hdr_bitmask;
+        case FP_OP_UNPACK_SIZE:
+            return unpack_size_node;
+        case FP_OP_REPACK:
+            return unpack_repack;
+        case FP_OP_REPACK_HDRS:
+            return unpack_repack_hdrs;
+        case FP_OP_READ_CONF:
+        case FP_OP_NOTICE:
+            return parse_only_node;
+        default:
+            return nullptr;
+    }
 }
 
 // The node callback of a description-side operation; null for others.
@@ -252,10 +284,14 @@ fp_node_fn pack_side_fn(int code) {
 
 void run_operation(fp_ctxt* ct, void* arg) {
     fp_node_fn fn = *(fp_node_fn*)arg;
-    if (fn == nullptr)
-        log_msg(ct, FP_LOG_FATAL, "unpacking blocks (operation %d) is not supported by this build",
-                ct->ptype);
-    parse_fp(ct, fn);
+    if (!is_unpack_code(ct->ptype)) {
+        parse_fp(ct, fn);
+        return;
+    }
+    ct->fn = fn;
+    unpack_common(ct);
+    // Listings and repacked blocks end their output stream.
+    if (ct->ptype == FP_OP_UNPACK_LIST || is_repack_code(ct->ptype)) fp_send_eof(ct);
 }
 
 void run_output_fp(fp_ctxt* ct, void*) {
@@ -268,12 +304,12 @@ int fp_operation(fp_ctxt* ct, int code, long modifiers) {
     fp_set_ptype(ct, code, modifiers);
     ct->status = FP_ST_OK;
     ct->in_on_error = 0;
-    fp_node_fn fn = pack_side_fn(code);
-    if (fn == nullptr && !is_unpack_code(code)) {
+    fp_node_fn fn = is_unpack_code(code) ? unpack_side_fn(code) : pack_side_fn(code);
+    if (fn == nullptr) {
         log_msg(ct, FP_LOG_INFO, "unknown code (%d)", code);
         return 1;
     }
-    if (code == FP_OP_SIZE || code == FP_OP_PC_SIZE) ct->rval = 0;
+    if (code == FP_OP_SIZE || code == FP_OP_PC_SIZE || code == FP_OP_UNPACK_SIZE) ct->rval = 0;
     int jumped = fp_guarded(ct, run_operation, &fn);
     if (jumped == FP_JMP_FATAL) return 1;
     if (code == FP_OP_LIST && ct->status == FP_ST_FAILED) ct->status = FP_ST_OK;

@@ -6,7 +6,9 @@
 // unpack_cntl), the package scripts, the list file and the node loop. Every
 // node that passes the pre-install checks goes to ct->fn with FP_EV_NODE;
 // the callback must consume the node's body (or call skip_node). The
-// current node's checksum is in ct->node_check.
+// current node's checksum is in ct->node_check. FP_EV_CNTL (operation 26
+// and FP_MOD_RAW_CNTL) carries the "cntl" node of ct->cntl_node, whose body
+// was read already; the repack callbacks copy it with FP_MOD_RAW_CNTL.
 //
 // Node names are never trusted: a name with a ".." component is not
 // installed, removed or masked (level 1, body skipped), and no node is
@@ -14,6 +16,8 @@
 #pragma once
 
 #include <sys/stat.h>
+
+#include <cstddef>
 
 #include "fpack.h"
 
@@ -32,8 +36,8 @@ int unpack_hdr_bitmask(fp_ctxt* ct, int event, const char* name, struct stat* st
 int unpack_repack(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
 int unpack_repack_hdrs(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
 
-// Reads past the body of the node `st` (nothing in a headers-only block, nor
-// for directories). An input error is fatal ("unpack: input error (err=%d,
+// Reads past the body of the node `st` (its size, whatever its type; nothing
+// in a headers-only block). An input error is fatal ("unpack: input error (err=%d,
 // blkno=%ld)", level 2).
 void skip_node(fp_ctxt* ct, const struct stat* st);
 
@@ -64,6 +68,10 @@ int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid,
 // default_dest, unless repacking or the P modifier keeps it relative.
 // Returns 0, or -1 after "%s: path too long" (level 1).
 int unpack_dest_name(fp_ctxt* ct, const char* name, char* out);
+
+// The list line of a node ("%06o %2d %3d/%3d  %6lu  %20.20s  %.255s\n": mode,
+// links, owner, group, size, time, name) into out; returns its length.
+size_t fp_list_line(const struct stat* st, const char* name, char* out, size_t size);
 
 // Frees the unpacking state of a context (tables, open list file).
 void unpack_dispose(fp_ctxt* ct);
