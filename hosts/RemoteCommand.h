@@ -45,6 +45,10 @@ int startCommand(const Str& host, const Str& command, AccessMethod access, const
 // The channel openers; 1 on success, 0 with a host failure recorded.
 // Trusted-host shell through the system's rcmd, always as "root".
 int openRcmd(const Str& host, const Str& command, int* toCommand, int* fromOutput, int* fromError);
+// Seconds the trusted-host login may take before it is given up (default
+// 180, as for remote execution); returns the previous value.
+int setLoginWaitSeconds(int seconds);
+int loginWaitSeconds();
 // Remote execution with user and password; retry 1 marks the second try
 // after installing the remote installation service.
 int frexec(const Str& host, const Str& command, const char* user, const char* password,
@@ -54,10 +58,13 @@ int frexec(const Str& host, const Str& command, const char* user, const char* pa
 int forkCommand(const Str& host, int useSsh, const Str& command, const char* user,
                 const char* password, int* toCommand, int* fromOutput, int* fromError);
 
-// Waits for the child of the last kind-1 channel; its exit status 77 (the
-// ssh program does not exist) sets sshExeSearchFailed. Returns the exit
-// status, -1 when there was no child.
+// Waits for the child of the last kind-1 channel; exit status 77 of an ssh
+// child (its program does not exist) sets sshExeSearchFailed. Returns the
+// exit status (128 + signal for a killed child), -1 when there was none.
+// A child still running after commandIdleLimit() seconds is killed.
 int finishChild();
+// Kills the child of the last kind-1 channel (a command given up).
+void killChild();
 
 // The channel primitives: the plain descriptor calls for every kind.
 int my_read(int kind, int fd, char* buffer, int n);

@@ -1,0 +1,39 @@
+// The two output streams of a running command and the input written to it.
+// The command's output is read whenever it is ready, also while its input
+// is still being written, so that a command that answers before it has
+// read all of its input never blocks the installer (nor the installer it).
+#pragma once
+
+#include "model/Str.h"
+
+class InstallHost;
+
+struct CommandStreams {
+    CommandStreams(int outFd, int errFd, Str* output, Str* errors);
+
+    int out;
+    int err;
+    Str* output;
+    Str* errors;
+    bool outDone = false;
+    bool errDone = false;
+
+    bool finished() const { return outDone && errDone; }
+    // Reads what is ready now on the unfinished descriptors whose poll
+    // events are given, appending to output and errors.
+    void readReady(short outEvents, short errEvents);
+    // Both descriptors are given up (no more data will be read).
+    void abandon() { outDone = errDone = true; }
+};
+
+// Writes n bytes to fd, reading the streams whenever fd cannot take more.
+// Returns the number written: short when the command stopped reading (the
+// descriptor failed) or nothing moved for commandIdleLimit() seconds.
+int sendInput(int fd, const char* data, int n, CommandStreams& streams);
+
+// collectOutput on streams already being read.
+void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, const Str& host);
+
+// The process-wide transfer buffer for local input and command output.
+constexpr int TRANSFER_SIZE = 16384;
+char* transferBuffer();

@@ -1,0 +1,185 @@
+// Commands run by a child of the installer on three pipes: a local shell,
+// or the secure shell client.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/Platform.h"
+#include "hosts/HostMessages.h"
+#include "hosts/RemoteCommand.h"
+#include "model/DebugLog.h"
+
+extern char** environ;
+
+namespace {
+
+pid_t currentChild = -1;
+bool currentChildIsSsh = false;
+
+Str& sshProgramSeen() {
+    static Str* s = new Str("<<unknown>>");
+    return *s;
+}
+Str& sshPathSeen() {
+    static Str* s = new Str("<<unknown>>");
+    return *s;
+}
+
+const Str& askpassDir() {
+    static const Str* dir = nullptr;
+    if (!dir) {
+        const char* interp = getenv("INTERP");
+        dir = new Str(GetInstallDir() + "/" + (interp ? interp : ""));
+    }
+    return *dir;
+}
+
+Str sshProgram() {
+    const char* ssh = getenv("SSH");
+    return ssh && *ssh ? Str(ssh) : Str("ssh");
+}
+
+// The process environment plus the ssh client's askpass settings, built
+// before the fork so that the child only calls exec.
+std::vector<std::string> sshEnvironment(const char* password) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        if (entry.rfind("SSH_ASKPASS=", 0) == 0 || entry.rfind("SSH_PASSWORD=", 0) == 0 ||
+            entry.rfind("DISPLAY=", 0) == 0)
+            continue;
+        env.push_back(entry);
+    }
+    env.push_back("SSH_ASKPASS=" + askpassDir().str() + "/BLN/INSTALL/vlk_ssh_askpass.sh");
+    if (password && *password) env.push_back(std::string("SSH_PASSWORD=") + password);
+    env.push_back("DISPLAY=:-1.-1");
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> p;
+    for (std::string& t : texts) p.push_back(&t[0]);
+    p.push_back(nullptr);
+    return p;
+}
+
+void closeAll(int (&fds)[6]) {
+    for (int fd : fds)
+        if (fd >= 0) close(fd);
+}
+
+// In the child: the pipes become descriptors 0, 1 and 2.
+[[noreturn]] void execChild(int (&fds)[6], bool ssh, std::vector<char*>& argv,
+                            std::vector<char*>& envp) {
+    if (ssh && sshExeSearchFailed) _exit(77);
+    if (dup2(fds[0], 0) < 0 || dup2(fds[3], 1) < 0 || dup2(fds[5], 2) < 0) _exit(1);
+    closeAll(fds);
+    if (!ssh) {
+        execvp(argv[0], argv.data());
+        _exit(1);
+    }
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(errno == ENOENT ? 77 : 1);
+}
+
+}  // namespace
+
+const Str& lastSshProgram() {
+    return sshProgramSeen();
+}
+const Str& lastSshPath() {
+    return sshPathSeen();
+}
+
+int forkCommand(const Str& host, int useSsh, const Str& command, const char* user,
+                const char* password, int* toCommand, int* fromOutput, int* fromError) {
+    // in[0] in[1] out[0] out[1] err[0] err[1]; close-on-exec, so that no
+    // other child keeps an end open and delays the end of the output.
+    int fds[6] = {-1, -1, -1, -1, -1, -1};
+    if (pipe2(fds, O_CLOEXEC) < 0 || pipe2(fds + 2, O_CLOEXEC) < 0 ||
+        pipe2(fds + 4, O_CLOEXEC) < 0) {
+        const char* why = strerror(errno);
+        dbFile << "pipe pairs failed!" << std::endl;
+        recordFailure(host, 101, {why});
+        closeAll(fds);
+        return 0;
+    }
+
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    if (useSsh) {
+        Str program = sshProgram();
+        askpassDir();
+        const char* path = getenv("PATH");
+        sshProgramSeen() = program;
+        sshPathSeen() = path ? path : "";
+        args = {program.str(), "-x", "-T"};
+        if (user && *user) {
+            args.push_back("-l");
+            args.push_back(user);
+        }
+        args.push_back(host.str());
+        args.push_back(command.str());
+        env = sshEnvironment(password);
+    } else {
+        args = {"sh", "-c", command.str()};
+    }
+    std::vector<char*> argv = pointers(args);
+    std::vector<char*> envp = pointers(env);
+
+    pid_t pid = fork();
+    if (pid == 0) execChild(fds, useSsh != 0, argv, envp);
+    if (pid < 0) {
+        const char* why = strerror(errno);
+        dbFile << "fork failed! " << why << std::endl;
+        recordFailure(host, 102, {why});
+        closeAll(fds);
+        return 0;
+    }
+    currentChild = pid;
+    currentChildIsSsh = useSsh != 0;
+    close(fds[0]);
+    close(fds[3]);
+    close(fds[5]);
+    *toCommand = fds[1];
+    *fromOutput = fds[2];
+    *fromError = fds[4];
+    return 1;
+}
+
+void killChild() {
+    if (currentChild > 0) kill(currentChild, SIGKILL);
+}
+
+int finishChild() {
+    if (currentChild <= 0) return -1;
+    pid_t pid = currentChild;
+    currentChild = -1;
+    // The child has closed its output; it normally ends at once. Wait with
+    // growing pauses, and stop one that lingers past the idle limit.
+    int statusWord = 0;
+    pid_t r = 0;
+    long waitedUs = 0;
+    for (long pause = 200; (r = waitpid(pid, &statusWord, WNOHANG)) == 0;) {
+        if (waitedUs >= commandIdleLimit() * 1000000L) {
+            kill(pid, SIGKILL);
+            r = waitpid(pid, &statusWord, 0);
+            break;
+        }
+        usleep(useconds_t(pause));
+        waitedUs += pause;
+        if (pause < 100000) pause *= 2;
+    }
+    if (r != pid) return -1;
+    if (!WIFEXITED(statusWord)) return 128 + (WIFSIGNALED(statusWord) ? WTERMSIG(statusWord) : 0);
+    int code = WEXITSTATUS(statusWord);
+    if (code == 77 && currentChildIsSsh) sshExeSearchFailed = 1;
+    return code;
+}

@@ -1,0 +1,5 @@
+#include "hosts/Wisp.h"
+
+int installWisp(const char*, const char*, const char*, Str&) {
+    return 0;
+}
