@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -75,14 +76,14 @@ class SilentPeer {
 
     bool ready() const { return fd_ >= 0; }
     unsigned short port() const { return port_; }  // host byte order
-    // Connections accepted so far (accepting runs in a background thread).
+    // Connections made so far. The system completes each connection;
+    // this takes them from the queue and keeps them open.
     int accepted() const;
 
   private:
-    struct State;
     int fd_ = -1;
     unsigned short port_ = 0;
-    State* state_ = nullptr;
+    mutable std::vector<int> connections_;
 };
 
 }  // namespace testutil
