@@ -23,10 +23,17 @@ int fp_cntl_index(const char* name);
 // Returns 0, or -1 when it does not fit.
 int fp_cntl_node_name(const fp_ctxt* ct, const char* control, char* buf, size_t size);
 
-// The control index of node `name` ("VelkarCntlDir/<pkg>/<control><index>")
-// into *index (-1 without digits). Returns the control name's table index,
-// or -1 when the name is not a control node.
-int extract_ftype(const char* name, int* index);
+// The control index of node `name` ("<control dir>/<pkg>/<control><index>",
+// the block's control directory ct->cntl_dir) into *index (-1 without
+// digits). Returns the control name's table index, -1 when the name is not
+// under the control directory, -2 when it is but names no control file.
+int extract_ftype(const fp_ctxt* ct, const char* name, int* index);
+
+// Runs body(ct, arg) with ct->ip replaced by a memory channel on `len` bytes
+// of `text` (the description readers read keyword text that way); the
+// input and line count are restored, also when the body ends the operation.
+void fp_with_text_input(fp_ctxt* ct, const char* text, long len,
+                        void (*body)(fp_ctxt* ct, void* arg), void* arg);
 
 // Writes the control nodes of a package: the "cntl" node holding the printed
 // keyword set in UTF-8 with its NUL (mode 0100400), then (unless repacking

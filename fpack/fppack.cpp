@@ -13,6 +13,7 @@
 #include "cksum.h"
 #include "cntl_files.h"
 #include "io_chan.h"
+#include "io_filter.h"
 #include "keyw.h"
 #include "log_msg.h"
 #include "zug.h"
@@ -24,9 +25,6 @@ const char kSig[] = "KFPB-";
 const int kLenWidth = 6;  // "%6d" length field of the encoded header
 // Length of an old portable header after its magic.
 const int kOdcLen = 70;
-// Filters need a command runner this build does not have; its "could not
-// start" code.
-const int kFilterCantStart = 3;
 
 // ---- encoded header -------------------------------------------------------
 
@@ -249,8 +247,7 @@ void encode_header(fp_ctxt* ct) {
     memcpy(line, num, kLenWidth);
     long n = ct->op != nullptr ? ioch_raw_write(ct->op, line, (long)len) : (long)len;
     if (n != (long)len) log_msg(ct, FP_LOG_FATAL, "raw write error\t(cnt=%d)", (int)n);
-    if (ct->conf->postproc != nullptr)
-        log_msg(ct, FP_LOG_FATAL, "post-process failed (err %d)", kFilterCantStart);
+    if (ct->conf->postproc != nullptr) start_out_filter(ct);
 }
 
 int decode_header(fp_ctxt* ct) {
@@ -274,7 +271,7 @@ int decode_header(fp_ctxt* ct) {
     const char* p = decode_version(ct, line + kLenWidth);
     if (p == nullptr) return -1;
     int compressed = 0, checked = 0;
-    const char* pre = nullptr;
+    char pre[FP_HDR_MAX + 1] = "";
     while (*p != '\0' && *p != '\n') {
         const char *key, *val;
         size_t klen, vlen;
@@ -291,13 +288,13 @@ int decode_header(fp_ctxt* ct) {
             compressed = 1;
         } else if (key_is(key, klen, "cksum")) {
             checked = 1;
-        } else if (key_is(key, klen, "pre")) {
-            pre = val;
+        } else if (key_is(key, klen, "pre") && val != nullptr) {
+            snprintf(pre, sizeof pre, "%.*s", (int)vlen, val);
         }
     }
-    if (ioch_options(ct->ip, 0, compressed, checked) != 0) return -1;
-    if (pre != nullptr) log_msg(ct, FP_LOG_FATAL, "pre-process failed (err %d)", kFilterCantStart);
-    return 0;
+    // The filter's output is the stream the record options apply to.
+    if (pre[0] != '\0') start_in_filter(ct, pre);
+    return ioch_options(ct->ip, 0, compressed, checked) != 0 ? -1 : 0;
 }
 
 int putheader(fp_ctxt* ct, const char* name, const struct stat* st, unsigned long check,

@@ -64,7 +64,7 @@ TEST(EncodeHeader, RefusesWhatTheLineCannotCarry) {
         {"a\"b", nullptr, nullptr, "fpname value cannot be encoded: a\"b\nFATAL.\n"},
         {"p", "gzip", nullptr, "no preproc given\nFATAL.\n"},
         {"p", nullptr, "gunzip", "no postproc given\nFATAL.\n"},
-        {"p", "gzip", "gunzip", "post-process failed (err 3)\nFATAL.\n"},
+        {"p", "/nonexistent/gzip", "gunzip", "post-process failed (err 3)\nFATAL.\n"},
     };
     for (const Case& c : cases) {
         Ctxt w;

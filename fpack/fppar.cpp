@@ -15,9 +15,12 @@
 
 #include "fopt.h"
 #include "io_chan.h"
+#include "io_filter.h"
 #include "keyw.h"
 #include "log_msg.h"
+#include "nestfp.h"
 #include "pack.h"
+#include "run_script.h"
 #include "zug.h"
 
 namespace {
@@ -1065,15 +1068,31 @@ void read_description(fp_ctxt* ct) {
     read_strlist(ct, &ct->excludes);
 }
 
-// Nested packages are not part of this engine yet: each entry fails, and
-// the operation ends unless it is a preview.
-void process_nested(fp_ctxt* ct) {
-    for (fp_strlist* e = ct->nested; e; e = e->next) {
-        log_msg(ct, FP_LOG_INFO, "--Nested File Package Start: %s", e->str);
-        log_msg(ct, FP_LOG_INFO, "--Nested File Package Failure: %s", e->str);
-        if (!(ct->modifiers & FP_MOD_N))
-            fatal(ct, "%s: nested file packages are not supported", e->str);
-        log_msg(ct, FP_LOG_INFO, "--Nested File Package Finish: %s", e->str);
+// The scripts of the source side and the description's own settings:
+// the script environment, then the source-side before script.
+void prepare_scripts(fp_ctxt* ct) {
+    fp_scripts_setup(ct);
+    const fp_keyws* kw = ct->conf;
+    if (kw->src_before_prog_path != nullptr && (ct->modifiers & FP_MOD_D) &&
+        fp_run_src_before(ct) != 0)
+        fatal(ct, "src_before: failure\n");
+}
+
+// Everything after the description is read: the events, the nested
+// packages and the files, then the end of the stream.
+void drive(fp_ctxt* ct, void*) {
+    // Parsing only leaves scripts and nested packages as entries.
+    bool parse_only = ct->ptype == FP_OP_PARSE;
+    if (!parse_only) prepare_scripts(ct);
+    ct->fn(ct, FP_EV_START, nullptr, nullptr, nullptr);
+    if (!parse_only && ct->conf->nested_first) process_nested(ct);
+    ct->fn(ct, FP_EV_CNTL, nullptr, nullptr, nullptr);
+    if (ct->modifiers & FP_MOD_D) process_file_records(ct);
+    ct->fn(ct, FP_EV_END, nullptr, nullptr, nullptr);
+    if (!parse_only && !ct->conf->nested_first) process_nested(ct);
+    if (ct->nest_level == 0) {
+        fp_send_eof(ct);
+        out_stream_eof(ct);
     }
 }
 
@@ -1085,15 +1104,14 @@ int parse_fp(fp_ctxt* ct, fp_node_fn fn) {
     FP_ASSERT(ct, ct->ip != nullptr, "ct->ip != ((void *)0)");
     read_description(ct);
     fp_close_input(ct);
-    // Parsing only leaves nested packages as entries.
-    bool nested = ct->ptype != FP_OP_PARSE;
-    ct->fn(ct, FP_EV_START, nullptr, nullptr, nullptr);
-    if (nested && ct->conf->nested_first) process_nested(ct);
-    ct->fn(ct, FP_EV_CNTL, nullptr, nullptr, nullptr);
-    if (ct->modifiers & FP_MOD_D) process_file_records(ct);
-    ct->fn(ct, FP_EV_END, nullptr, nullptr, nullptr);
-    if (nested && !ct->conf->nested_first) process_nested(ct);
-    if (ct->nest_level == 0) fp_send_eof(ct);
+    // The scripts' state and a filter end with the operation, also when it
+    // fails.
+    int jumped = fp_guarded(ct, drive, nullptr);
+    fp_scripts_dispose(ct);
+    if (jumped != 0) {
+        io_filter_dispose(ct);
+        fp_jump(ct, jumped);
+    }
     return 0;
 }
 

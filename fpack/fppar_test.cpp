@@ -654,8 +654,10 @@ TEST(FpparParse, SectionsOverridesAndRelpath) {
         "#*KFP-v2.07\nsrc_relpath=/from/desc\nstop_on_error=y\n%\nf1\n%\nLfile=/x.desc\n%\n"
         "*.o\ncore\n";
     DescRun r(text, FP_OP_PACK, 0, "src_relpath=/over\nstop_on_error=n\n");
-    // The nested entry is not processed by this build and fails the run.
-    EXPECT_EQ(r.rv, FP_JMP_FATAL);
+    // The nested description does not exist: the entry fails, and the run
+    // goes on (stop_on_error is off) with a failed status.
+    EXPECT_EQ(r.rv, 0);
+    EXPECT_EQ(r.c.ct->status, FP_ST_FAILED);
     EXPECT_EQ(paths_of(r.c.ct->files), (std::vector<std::string>{"f1"}));
     std::vector<std::string> ex;
     for (fp_strlist* e = r.c.ct->excludes; e; e = e->next) ex.push_back(e->str);

@@ -590,6 +590,15 @@ int fp_match(const char* pattern, const char* text) {
     return *p == '\0';
 }
 
+void pack_named_file(fp_ctxt* ct, const char* src, const char* node, const struct stat* found) {
+    struct stat st = *found;
+    st.st_nlink = 1;
+    if (S_ISLNK(st.st_mode))
+        pack_symlink(ct, src, node, &st);
+    else
+        pack_regular(ct, node, src, node, &st);
+}
+
 int pack_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec) {
     switch (event) {
         case FP_EV_START:
@@ -659,6 +668,7 @@ int flist_node(fp_ctxt* ct, int event, const char* name, struct stat*, fp_frec* 
 }
 
 int size_node(fp_ctxt* ct, int event, const char*, struct stat* st, fp_frec*) {
+    if (event == FP_EV_CNTL) ct->rval += size_src_cntl(ct);
     if (event != FP_EV_NODE) return 0;
     if (S_ISLNK(st->st_mode) || (S_ISREG(st->st_mode) && !link_repeat(ct, st)))
         ct->rval += (long)st->st_size;

@@ -34,6 +34,11 @@ int list_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec
 int flist_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
 int size_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec* rec);
 
+// Writes file `src` as node `node` (a script travelling as a control node):
+// its header from *st and its body, without hard-link handling. An
+// unreadable file is logged (level 3) and left out.
+void pack_named_file(fp_ctxt* ct, const char* src, const char* node, const struct stat* st);
+
 // Called with the source path after a file's header is written and before
 // its body is read (tests change the file there). Null: none.
 void pack_set_body_hook(void (*hook)(const char* path));

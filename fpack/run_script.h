@@ -10,6 +10,7 @@
 #pragma once
 
 #include "fpack.h"
+#include "keyw.h"
 
 enum {
     FP_SCR_BEFORE = 0,
@@ -25,6 +26,21 @@ enum {
 #define FP_ENV_MAX 100
 // Seconds between two looks at a script running under progs_timeout.
 #define FP_POLL_SECONDS 2
+
+// The unix keywords of one kind and its control name ("unix_" + name, its
+// input files "unix_" + name + "_in").
+struct fp_script_kind {
+    const char* name;
+    const char* word;  // argument word; null: chosen by the operation
+    char* fp_keyws::*prog;
+    long fp_keyws::*prog_from_src;
+    char* fp_keyws::*input;
+    long fp_keyws::*input_from_src;
+    long fp_keyws::*uid;
+    const char* prog_assert;  // texts of the from-source assertions
+    const char* input_assert;
+};
+extern const fp_script_kind fp_script_kinds[FP_SCR_KINDS];
 
 struct fp_script {
     char* path;
@@ -48,6 +64,11 @@ void fp_scripts_setup(fp_ctxt* ct);
 // Enters `path` with `index` into `slot`; an entry of the same index is
 // replaced. Fatal when memory fails.
 void fp_add_script(fp_ctxt* ct, int slot, const char* path, int index);
+// Calls fn for every entry of a comma-separated path list: entry i (empty
+// ones counted, and skipped) with index i, a relative entry under
+// ct->relpath ("%s: path too long" at level 1 skips one that does not fit).
+void fp_each_script(fp_ctxt* ct, const char* list,
+                    void (*fn)(fp_ctxt* ct, const char* path, int index, void* arg), void* arg);
 // Enters every entry of a comma-separated path list: entry i (empty ones
 // counted, and skipped) gets index i; relative entries lie under ct->relpath.
 void fp_add_script_list(fp_ctxt* ct, int slot, const char* list);
