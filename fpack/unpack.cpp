@@ -418,18 +418,15 @@ int create_dirs(fp_ctxt* ct, const char* dir) {
 // ---- backups --------------------------------------------------------------
 
 // Expands backup_fmt for path into out; the position of "%n" (or -1) into
-// *npos. Returns 0, or -1 after a message.
+// *npos. A relative result lies in the file's directory. Returns 0, or -1
+// after a message.
 int expand_backup_fmt(fp_ctxt* ct, const char* path, char* out, long* npos) {
     char dir[FP_PATH_MAX + 1];
     size_t base = split_path(path, dir, sizeof dir);
+    char exp[FP_PATH_MAX + 1];
     size_t o = 0;
     *npos = -1;
     bool fits = true;
-    if (ct->conf->backup_fmt[0] != '/') {
-        // A relative result lies in the file's directory.
-        o = strlen(dir);
-        memcpy(out, dir, o);
-    }
     for (const char* f = ct->conf->backup_fmt; *f != '\0' && fits; f++) {
         const char* add = nullptr;
         char one[2] = {*f, '\0'};
@@ -451,14 +448,17 @@ int expand_backup_fmt(fp_ctxt* ct, const char* path, char* out, long* npos) {
         }
         size_t n = add != nullptr ? strlen(add) : 0;
         fits = o + n <= FP_PATH_MAX - 2;
-        if (fits && n > 0) memcpy(out + o, add, n);
+        if (fits && n > 0) memcpy(exp + o, add, n);
         o += n;
     }
-    if (!fits) {
+    exp[fits ? o : 0] = '\0';
+    const char* prefix = exp[0] != '/' ? dir : "";
+    int len = snprintf(out, FP_PATH_MAX + 1, "%s%s", prefix, exp);
+    if (!fits || len < 0 || len > FP_PATH_MAX - 2) {
         log_msg(ct, FP_LOG_WARN, "%s: path too long", path);
         return -1;
     }
-    out[o] = '\0';
+    if (*npos >= 0) *npos += (long)strlen(prefix);
     return 0;
 }
 

@@ -1,0 +1,364 @@
+#include "unpack.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "unpack_test_util.h"
+
+namespace {
+
+using testutil::readFile;
+using testutil::TempDir;
+using uptest::Result;
+
+// A source tree packed into a block whose names lead to dst/tree.
+struct Fixture {
+    TempDir d;
+    std::string src = d.file("src"), dst = d.file("dst");
+    std::string tree = src + "/tree", out = dst + "/tree";
+    explicit Fixture(bool sample = true) {
+        uptest::mkdir_p(tree);
+        if (sample) uptest::make_tree(tree);
+    }
+    std::string block(const std::string& keywords = "", int code = FP_OP_PACK) {
+        Result r = uptest::pack(uptest::description(src, dst, keywords), code);
+        EXPECT_EQ(r.rv, 0) << r.msgs;
+        return r.out;
+    }
+    Result install(const std::string& blk, const std::string& override = "",
+                   long mods = FP_MOD_DEFAULT) {
+        return uptest::unpack(blk, FP_OP_INSTALL, mods, override);
+    }
+};
+
+// A second name for a file on disk: while both names share one inode,
+// the file was left alone; an install writes a new file.
+std::string witness(const std::string& path) {
+    std::string w = path + ".witness";
+    EXPECT_EQ(link(path.c_str(), w.c_str()), 0) << path;
+    return w;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return lstat(a.c_str(), &sa) == 0 && lstat(b.c_str(), &sb) == 0 && sa.st_ino == sb.st_ino &&
+           sa.st_dev == sb.st_dev;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+TEST(UnpackInstall, TreeEqualsTheSource) {
+    Fixture f;
+    Result r = f.install(f.block());
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_EQ(uptest::describe(f.out), uptest::describe(f.tree));
+    if (uptest::is_root()) {
+        struct stat st;
+        ASSERT_EQ(stat((f.out + "/sub/deeper/tool").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 04755u) << "setuid bit kept with the changed owner";
+        EXPECT_EQ(st.st_uid, 4321u);
+    }
+}
+
+TEST(UnpackInstall, CompressedAndCheckedBlockInstallsTheSame) {
+    Fixture f;
+    Result r = f.install(f.block("do_compress=y\ndo_checksum=y\n"));
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_EQ(uptest::describe(f.out), uptest::describe(f.tree));
+}
+
+TEST(UnpackInstall, ReinstallWithNoOverwrite) {
+    Fixture f;
+    std::string blk = f.block();
+    ASSERT_EQ(f.install(blk).rv, 0);
+    uptest::write_file(f.out + "/a.txt", "changed on disk\n", 0644, 1600000000);
+
+    // Without backup_fmt every existing node is left alone and logged.
+    Result r = f.install(blk, "no_overwrite=y\nstop_on_error=n\n");
+    EXPECT_EQ(r.rv, FP_ST_FAILED);
+    EXPECT_NE(r.msgs.find(f.out + "/a.txt: skipped. no overwrite\n"), std::string::npos) << r.msgs;
+    EXPECT_EQ(readFile(f.out + "/a.txt"), "changed on disk\n");
+    EXPECT_EQ(readFile(f.out + "/sub/hard"), "changed on disk\n") << "hard link kept";
+
+    // With backup_fmt the file is backed up, then replaced.
+    r = f.install(blk, "no_overwrite=y\nbackup_fmt=%p.%f.%n\n");
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_EQ(readFile(f.out + "/.a.txt.1"), "changed on disk\n");
+    EXPECT_EQ(readFile(f.out + "/a.txt"), "alpha\n");
+    r = f.install(blk, "no_overwrite=y\nbackup_fmt=%p.%f.%n\n");
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_EQ(readFile(f.out + "/.a.txt.2"), "alpha\n") << "next free number";
+}
+
+TEST(UnpackInstall, BackupNamesAndTheirFailures) {
+    struct Case {
+        const char* fmt;
+        const char* backup;  // relative to the tree, or null: install refused
+        const char* msg;
+    };
+    const Case cases[] = {
+        {"%f.bak", "a.txt.bak", ""},
+        {"%%%f%q", "%a.txt", ""},
+        {"%f.%n.%n", nullptr, "/a.txt: multiple %n\n"},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        std::string blk = f.block();
+        ASSERT_EQ(f.install(blk).rv, 0);
+        uptest::write_file(f.out + "/a.txt", "old\n", 0644, 1600000000);
+        Result r = f.install(blk, std::string("backup_fmt=") + c.fmt + "\nstop_on_error=n\n");
+        if (c.backup != nullptr) {
+            EXPECT_EQ(r.rv, 0) << c.fmt << r.msgs;
+            EXPECT_EQ(readFile(f.out + "/" + c.backup), "old\n") << c.fmt;
+        } else {
+            EXPECT_NE(r.msgs.find(f.out + c.msg), std::string::npos) << c.fmt << r.msgs;
+            EXPECT_EQ(readFile(f.out + "/a.txt"), "old\n") << c.fmt;
+        }
+    }
+}
+
+TEST(UnpackInstall, IdenticalFilesSkippedByChecksumWithO) {
+    Fixture f;
+    std::string blk = f.block();
+    ASSERT_EQ(f.install(blk).rv, 0);
+    std::string same = f.out + "/private/key", differs = f.out + "/sub/big.bin";
+    // Same size, mode and time, different bytes: only the checksum tells.
+    std::string body = readFile(differs);
+    body[100] ^= 1;
+    uptest::write_file(differs, body, 0640, 1500000200);
+    std::string same_w = witness(same), differs_w = witness(differs);
+
+    Result r = f.install(blk, "", FP_MOD_D | FP_MOD_O);
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_TRUE(same_file(same, same_w)) << "identical file left alone";
+    EXPECT_FALSE(same_file(differs, differs_w)) << "changed file installed again";
+    EXPECT_EQ(readFile(differs), readFile(f.tree + "/sub/big.bin"));
+
+    // With a as well, every file is written again.
+    r = f.install(blk, "", FP_MOD_D | FP_MOD_O | FP_MOD_A);
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_FALSE(same_file(same, same_w));
+}
+
+TEST(UnpackInstall, SkipOlderSource) {
+    Fixture f;
+    std::string blk = f.block();
+    ASSERT_EQ(f.install(blk).rv, 0);
+    uptest::write_file(f.out + "/a.txt", "newer\n", 0644, 1700000000);
+    Result r = f.install(blk, "skip_older_src=y\n");
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_NE(r.msgs.find(f.out + "/a.txt: skipped. older source\n"), std::string::npos) << r.msgs;
+    EXPECT_EQ(readFile(f.out + "/a.txt"), "newer\n");
+    EXPECT_EQ(readFile(f.out + "/sub/big.bin"), readFile(f.tree + "/sub/big.bin"));
+}
+
+TEST(UnpackInstall, HeadersOnlyBlockIsRefused) {
+    Fixture f;
+    std::string blk = f.block("", FP_OP_PACK_HDRS);
+    Result r = f.install(blk);
+    EXPECT_EQ(r.rv, 1);
+    EXPECT_NE(r.msgs.find("install of HDRS fps\nFATAL.\n"), std::string::npos) << r.msgs;
+    EXPECT_FALSE(exists(f.out));
+    r = uptest::unpack(blk, FP_OP_REPACK);
+    EXPECT_NE(r.msgs.find("install of HDRS fps\n"), std::string::npos) << r.msgs;
+    // Listing it works: headers carry everything a listing shows.
+    r = uptest::unpack(blk, FP_OP_UNPACK_LIST, FP_MOD_D | FP_MOD_N);
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_NE(r.out.find(f.out + "/sub/big.bin\n"), std::string::npos) << r.out;
+}
+
+TEST(UnpackInstall, DotDotNamesAreNeverInstalled) {
+    Fixture f(false);
+    uptest::write_file(f.tree + "/evil", "x", 0644, 1500000000);
+    uptest::write_file(f.tree + "/good", "y", 0644, 1500000000);
+    // The destination option puts ".." into the first name.
+    std::string desc = uptest::description(f.src, f.dst, "", "tree/evil d=../escape\ntree/good");
+    Result p = uptest::pack(desc);
+    ASSERT_EQ(p.rv, 0) << p.msgs;
+    Result r = f.install(p.out, "stop_on_error=n\n");
+    EXPECT_EQ(r.rv, FP_ST_FAILED);
+    EXPECT_NE(r.msgs.find("../escape/evil: name has a \"..\" component; not installed\n"),
+              std::string::npos)
+        << r.msgs;
+    EXPECT_FALSE(exists("/escape"));
+    EXPECT_EQ(readFile(f.dst + "/good"), "y") << "the node after it is read in phase";
+}
+
+TEST(UnpackInstall, NothingIsWrittenBeneathALinkOfTheSamePackage) {
+    Fixture f(false);
+    TempDir outside;
+    ASSERT_EQ(symlink(outside.path().c_str(), (f.tree + "/link").c_str()), 0);
+    uptest::write_file(f.src + "/payload", "owned", 0644, 1500000000);
+    std::string desc = uptest::description(f.src, f.dst, "follow_links=n\n",
+                                           "tree\npayload d=" + f.dst.substr(1) + "/tree/link");
+    Result p = uptest::pack(desc);
+    ASSERT_EQ(p.rv, 0) << p.msgs;
+    Result r = f.install(p.out, "stop_on_error=n\n");
+    EXPECT_NE(r.msgs.find(f.out + "/link/payload: lies beneath a symbolic link of this package"),
+              std::string::npos)
+        << r.msgs;
+    EXPECT_FALSE(exists(outside.path() + "/payload"));
+}
+
+// The file being written when the input turns bad is removed.
+TEST(UnpackInstall, CorruptCheckBytesLeaveNoPartialFile) {
+    Fixture f;
+    std::string blk = f.block("do_checksum=y\n");
+    // The big file's body spans several records; spoil a byte in the third.
+    size_t at = blk.find("VelkarCntlDir") + 3 * 16384;
+    ASSERT_LT(at, blk.size());
+    blk[at] ^= 0x55;
+    Result r = f.install(blk);
+    EXPECT_EQ(r.rv, 1);
+    EXPECT_NE(r.msgs.find("unpack: input error (err=54, blkno="), std::string::npos) << r.msgs;
+    EXPECT_FALSE(exists(f.out + "/sub/big.bin")) << r.msgs;
+}
+
+TEST(UnpackInstall, FailedWriteRemovesTheFile) {
+    Fixture f;
+    std::string blk = f.block();
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = 32768;
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    Result r = f.install(blk, "stop_on_error=n\n");
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(r.rv, 1);
+    EXPECT_NE(r.msgs.find("Unable to write file: " + f.out +
+                          "/sub/big.bin: File too large\n"
+                          "bad file write.\nFATAL.\n"),
+              std::string::npos)
+        << r.msgs;
+    EXPECT_FALSE(exists(f.out + "/sub/big.bin"));
+}
+
+TEST(UnpackUninstall, RemovesThePackageButNotForeignFiles) {
+    Fixture f;
+    std::string blk = f.block();
+    ASSERT_EQ(f.install(blk).rv, 0);
+    uptest::write_file(f.out + "/sub/foreign", "mine", 0644, 1500000000);
+    Result r = uptest::unpack(blk, FP_OP_UNINSTALL);
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_NE(
+        r.msgs.find("uninstall: not removing directory " + f.out + "/sub: Directory not empty\n"),
+        std::string::npos)
+        << r.msgs;
+    auto left = uptest::describe(f.out, false);
+    std::vector<std::string> names;
+    for (auto& kv : left) names.push_back(kv.first);
+    EXPECT_EQ(names, (std::vector<std::string>{".", "sub", "sub/foreign"}));
+    // Removing it again only reports what is gone.
+    r = uptest::unpack(blk, FP_OP_UNINSTALL);
+    EXPECT_NE(r.msgs.find("uninstall: " + f.out + "/a.txt: Not found\n"), std::string::npos);
+}
+
+TEST(UnpackUninstall, EmptyParentsGoWithRmEmptyDirs) {
+    Fixture f(false);
+    uptest::mkdir_p(f.tree + "/x/y");
+    uptest::write_file(f.tree + "/x/y/f", "f", 0644, 1500000000);
+    // Only the file is packed: its directories are not nodes of the block.
+    std::string desc =
+        uptest::description(f.src, f.dst, "", "tree/x/y/f d=" + f.dst.substr(1) + "/x/y");
+    Result p = uptest::pack(desc);
+    ASSERT_EQ(p.rv, 0) << p.msgs;
+    ASSERT_EQ(f.install(p.out).rv, 0);
+    ASSERT_TRUE(exists(f.dst + "/x/y/f"));
+    Result r = uptest::unpack(p.out, FP_OP_UNINSTALL, FP_MOD_DEFAULT,
+                              "rm_empty_dirs=y\ndefault_dest=" + f.dst + "\n");
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    EXPECT_FALSE(exists(f.dst + "/x"));
+    EXPECT_TRUE(exists(f.dst)) << "the destination root stays";
+}
+
+TEST(UnpackListFile, TwoPackagesOfOneNameAppend) {
+    Fixture f;
+    std::string blk = f.block();
+    TempDir lists;
+    // Two blocks back to back are two packages of one stream.
+    Result r = f.install(blk + blk, "list_path=" + lists.path() + "\n");
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    std::string log = lists.path() + "/pkg.log";
+    EXPECT_NE(r.msgs.find("list file: " + log + "\n"), std::string::npos) << r.msgs;
+    EXPECT_NE(r.msgs.find("list file (continued): " + log + "\n"), std::string::npos) << r.msgs;
+    std::string text = readFile(log);
+    size_t first = text.find(f.out + "/sub/big.bin\n");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find(f.out + "/sub/big.bin\n", first + 1), std::string::npos) << text;
+}
+
+TEST(UnpackMask, BitsMarkWhatAnInstallWouldWrite) {
+    Fixture f;
+    std::string blk = f.block();
+    // Nothing on disk: every file node passes (the "cntl" node, bit 0, not).
+    Result all = uptest::unpack(blk, FP_OP_LIST_BITS, FP_MOD_D | FP_MOD_N);
+    EXPECT_EQ(all.rv, 0) << all.msgs;
+    ASSERT_EQ(all.bits.size(), 4u);
+    EXPECT_EQ(all.bits[0] & 1u, 0u);
+    EXPECT_EQ(__builtin_popcount(all.bits[0]), 13) << "tree and the 12 nodes below it";
+    EXPECT_FALSE(exists(f.out)) << "masking changes nothing";
+
+    ASSERT_EQ(f.install(blk).rv, 0);
+    ASSERT_EQ(unlink((f.out + "/sub/big.bin").c_str()), 0);
+    Result some = uptest::unpack(blk, FP_OP_LIST_BITS, FP_MOD_D | FP_MOD_O | FP_MOD_N);
+    EXPECT_EQ(some.rv, 0) << some.msgs;
+    EXPECT_EQ(__builtin_popcount(some.bits[0]), 1);
+    // The second pass lists only the marked node.
+    Result list = uptest::unpack(blk, FP_OP_UNPACK_LIST, FP_MOD_D | FP_MOD_N, "", some.bits);
+    EXPECT_EQ(list.rv, 0) << list.msgs;
+    EXPECT_NE(list.out.find(f.out + "/sub/big.bin\n"), std::string::npos) << list.out;
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
+}
+
+TEST(UnpackRepack, UnmaskedRepackEqualsTheOriginalStream) {
+    for (const char* kw : {"", "do_compress=y\ndo_checksum=y\n"}) {
+        Fixture f;
+        std::string blk = f.block(kw);
+        Result r = uptest::unpack(blk, FP_OP_REPACK, FP_MOD_D);
+        EXPECT_EQ(r.rv, 0) << r.msgs;
+        EXPECT_TRUE(r.out == blk) << kw << ": " << r.out.size() << " vs " << blk.size();
+    }
+}
+
+TEST(UnpackRepack, HeadersOnlyAndMaskedCopies) {
+    Fixture f;
+    std::string blk = f.block();
+    Result h = uptest::unpack(blk, FP_OP_REPACK_HDRS, FP_MOD_D);
+    EXPECT_EQ(h.rv, 0) << h.msgs;
+    EXPECT_EQ(h.out, f.block("", FP_OP_PACK_HDRS));
+    // A mask of one node: that node alone between control node and trailer.
+    std::vector<uint32_t> one = {1u << 3};
+    Result m = uptest::unpack(blk, FP_OP_REPACK, FP_MOD_D, "", one);
+    EXPECT_EQ(m.rv, 0) << m.msgs;
+    std::vector<fptest::Node> nodes = fptest::read_block(m.out);
+    ASSERT_EQ(nodes.size(), 3u);
+    Result size = uptest::unpack(m.out, FP_OP_UNPACK_SIZE, FP_MOD_D | FP_MOD_N);
+    EXPECT_EQ(size.rval, (long)nodes[1].st.st_size);
+}
+
+TEST(UnpackSize, SumsTheNodeSizes) {
+    Fixture f;
+    Result r = uptest::unpack(f.block(), FP_OP_UNPACK_SIZE, FP_MOD_D | FP_MOD_N);
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    // a.txt once (its second name is a link), the link texts, the rest.
+    EXPECT_EQ(r.rval, 6 + 70000 + 18 + 6 + 8 + 19);
+}
+
+TEST(UnpackStream, BadHeaderIsFatal) {
+    Result r = uptest::unpack("garbage that is no block", FP_OP_INSTALL);
+    EXPECT_EQ(r.rv, 1);
+    EXPECT_NE(r.msgs.find("unpack: bad header\nFATAL.\n"), std::string::npos) << r.msgs;
+}
+
+}  // namespace
