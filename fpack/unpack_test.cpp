@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -353,6 +355,51 @@ TEST(UnpackSize, SumsTheNodeSizes) {
     EXPECT_EQ(r.rv, 0) << r.msgs;
     // a.txt once (its second name is a link), the link texts, the rest.
     EXPECT_EQ(r.rval, 6 + 70000 + 18 + 6 + 8 + 19);
+}
+
+// The program's two passes: the mask of what an install would write, then a
+// listing of only those nodes.
+TEST(UnpackMask, ProgramPrintsTheMaskAndListsItsNodes) {
+    Fixture f;
+    std::string blk = f.d.write("pkg.fpb", f.block());
+    ASSERT_EQ(f.install(f.block()).rv, 0);
+    ASSERT_EQ(unlink((f.out + "/private/key").c_str()), 0);
+    testutil::RunResult r = testutil::run({FPACK_BIN, "-m", "do", "-u", "-b", "-p", blk});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.err.find("bits: "), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_NE(r.out.find("100400  1   0/  0       6  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(f.out + "/private/key\n"), std::string::npos) << r.out;
+}
+
+// Blocks damaged at random never crash the installer nor make it hang. It
+// runs in a child shut into the test directory, since a damaged name may
+// point anywhere.
+TEST(UnpackStream, DamagedBlocksNeverCrash) {
+    if (!uptest::is_root()) GTEST_SKIP() << "needs chroot";
+    Fixture f;
+    std::string good = f.block("do_compress=y\n");
+    std::string plain = f.block();
+    std::mt19937 rnd(4711);
+    for (int i = 0; i < 300; i++) {
+        std::string blk = i % 2 ? good : plain;
+        int flips = 1 + (int)(rnd() % 4);
+        for (int k = 0; k < flips; k++) blk[rnd() % blk.size()] ^= (char)(1 + rnd() % 255);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            alarm(20);
+            if (chroot(f.d.path().c_str()) != 0 || chdir("/") != 0) _exit(99);
+            uptest::unpack(blk, i % 3 ? FP_OP_INSTALL : FP_OP_UNINSTALL, FP_MOD_DEFAULT,
+                           "stop_on_error=n\n");
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "case " << i << ", status " << status;
+    }
 }
 
 TEST(UnpackStream, BadHeaderIsFatal) {
