@@ -176,6 +176,7 @@ void fp_with_text_input(fp_ctxt* ct, const char* text, long len,
     ioch* saved = ct->ip;
     int saved_line = ct->line;
     ct->ip = ioch_data_init(text, len);
+    ct->line = 1;
     int rv = ct->ip != nullptr ? fp_guarded(ct, body, arg) : -1;
     ioch_dispose(ct->ip);
     ct->ip = saved;

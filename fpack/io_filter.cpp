@@ -20,6 +20,8 @@ namespace {
 
 // Error output of a filter that is quoted in its message.
 const int kErrQuote = 1024;
+// Output of an input filter read past after the last package.
+const long kDrainMax = 16L * FP_BUFSIZE;
 
 // An unlinked private file for a filter's error output or output copy;
 // -1 when none can be made.
@@ -143,6 +145,16 @@ int read_filter_errs(fp_ctxt* ct, int status) {
     return nfound > 0 ? -1 : 0;
 }
 
+// Reads what is left of the filter's output, up to kDrainMax bytes.
+void drain(fp_ctxt* ct, int fd) {
+    for (long total = 0; total < kDrainMax;) {
+        ssize_t n = read(fd, ct->buffer, FP_BUFSIZE);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        total += n;
+    }
+}
+
 // Clears the filter state before reporting, so that a failure that ends
 // the operation finds nothing left to stop.
 int finish(fp_ctxt* ct, int status) {
@@ -240,9 +252,12 @@ int out_stream_eof(fp_ctxt* ct) {
 
 int in_stream_eof(fp_ctxt* ct) {
     if (ct->filter_pid == 0 || ct->filter_side != 'i') return 0;
-    // Output the unpacker did not read is lost: a filter still writing gets
-    // EPIPE and reports it.
-    if (ct->ip != nullptr) close_fd(&ct->ip->fd);
+    // The padding after the last trailer is still on its way; a filter that
+    // goes on writing beyond that gets EPIPE and reports it.
+    if (ct->ip != nullptr) {
+        drain(ct, ct->ip->fd);
+        close_fd(&ct->ip->fd);
+    }
     int status = runcmd_wait(ct->filter_pid);
     reap_feeder(ct, 0);
     return finish(ct, status);

@@ -40,8 +40,9 @@ const fp_script_kind fp_script_kinds[FP_SCR_KINDS] = {
 
 namespace {
 
-void oom(fp_ctxt* ct) {
+[[noreturn]] void oom(fp_ctxt* ct) {
     log_msg(ct, FP_LOG_FATAL, "Out of memory");
+    fp_jump(ct, FP_JMP_FATAL);  // not reached: the level ends the operation
 }
 
 fp_scripts* scripts_of(fp_ctxt* ct) {
@@ -65,9 +66,18 @@ struct env_words {
     int n;
 };
 
+// Every word must be an assignment, as on a keyword line.
 void tokenize(fp_ctxt* ct, void* arg) {
     env_words* e = (env_words*)arg;
     e->n = par(ct, e->w, FP_ENV_MAX);
+    for (int i = 0; i < e->n; i++) {
+        if (e->w[i].eq > 0) continue;
+        char name[FP_NAME_MAX + 1];
+        snprintf(name, sizeof name, "%s", e->w[i].text);
+        par_free(e->w, e->n);
+        e->n = 0;
+        parse_err(ct, "Expected '=' assignment for\tthe '%s' key.", name);
+    }
 }
 
 // The words of prog_env, read by the description tokenizer.
@@ -82,27 +92,26 @@ bool is_keyword(const char* name) {
     return false;
 }
 
-// The value of one entry as the script sees it, in a new text.
+// The value of one entry as the script sees it, in a new text (null when
+// memory fails).
 char* expand_value(fp_ctxt* ct, const char* value) {
     if (value[0] != '$') return strdup(value);
     if (value[1] == '$') return strdup(value + 1);
     const char* key = value + 1;
     if (strcmp(key, "fpname") == 0) return strdup(ct->name != nullptr ? ct->name : "");
-    if (!is_keyword(key)) return nullptr;
     return keyw_to_str(ct->conf, key);
 }
 
-// "NAME=value" of one word, or null after a fatal message.
+// "NAME=value" of one word; null when it names an unknown keyword.
 char* env_entry(fp_ctxt* ct, const fp_word* w) {
-    char* value = expand_value(ct, w->text + w->eq + 1);
-    if (value == nullptr) {
-        if (w->text[w->eq + 1] == '$' && !is_keyword(w->text + w->eq + 2))
-            return nullptr;  // reported by the caller with the name
-        oom(ct);
-    }
-    size_t len = (size_t)w->eq + 1 + strlen(value) + 1;
-    char* entry = (char*)malloc(len);
-    if (entry != nullptr) snprintf(entry, len, "%.*s%s", w->eq + 1, w->text, value);
+    const char* raw = w->text + w->eq + 1;
+    if (raw[0] == '$' && raw[1] != '$' && strcmp(raw + 1, "fpname") != 0 && !is_keyword(raw + 1))
+        return nullptr;
+    char* value = expand_value(ct, raw);
+    size_t len = value != nullptr ? (size_t)w->eq + 1 + strlen(value) + 1 : 0;
+    char* entry = value != nullptr ? (char*)malloc(len) : nullptr;
+    if (entry == nullptr) oom(ct);
+    snprintf(entry, len, "%.*s%s", w->eq + 1, w->text, value);
     free(value);
     return entry;
 }
@@ -114,13 +123,11 @@ void build_env(fp_ctxt* ct, fp_scripts* s) {
     env_tokens(ct, text, &e);
     for (int i = 0; i < e.n; i++) {
         fp_word* w = &e.w[i];
-        char* entry = w->eq > 0 ? env_entry(ct, w) : nullptr;
+        char* entry = env_entry(ct, w);
         if (entry == nullptr) {
             char name[FP_NAME_MAX + 1];
-            bool no_eq = w->eq <= 0;
-            snprintf(name, sizeof name, "%s", no_eq ? w->text : w->text + w->eq + 2);
+            snprintf(name, sizeof name, "%s", w->text + w->eq + 2);
             par_free(e.w, e.n);
-            if (no_eq) parse_err(ct, "Expected '=' assignment for\tthe '%s' key.", name);
             log_msg(ct, FP_LOG_FATAL, "Cannot expand keyword: \"%s\"", name);
         }
         s->env[s->nenv++] = entry;
@@ -273,7 +280,7 @@ wait_result script_wait(pid_t pid, long timeout, int* status) {
         if (left <= 0) {
             kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
-            runcmd_wait(pid);
+            *status = runcmd_wait(pid);
             return kTimedOut;
         }
         pause_for(left < FP_POLL_SECONDS ? left : FP_POLL_SECONDS);

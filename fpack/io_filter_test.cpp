@@ -1,0 +1,265 @@
+#include "io_filter.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ctxt_test_util.h"
+#include "fppack.h"
+#include "io_chan.h"
+#include "keyw.h"
+#include "log_msg.h"
+#include "runcmd_if.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using fptest::Ctxt;
+using fptest::guarded;
+using fptest::Node;
+using testutil::TempDir;
+
+// Every child a filter started has been reaped.
+bool no_children_left() {
+    return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+std::string script(const TempDir& dir, const std::string& name, const std::string& body) {
+    std::string path = dir.write(name, "#!/bin/sh\n" + body);
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+// A description packing dir/data (its contents given) with the keywords.
+struct Source {
+    TempDir dir;
+    std::string data;
+    explicit Source(std::string contents = "hello, filtered world\n") : data(std::move(contents)) {
+        dir.write("data", data);
+    }
+    std::string desc(const std::string& keywords) const {
+        return "#*KFP-v2.07\nsrc_relpath=" + dir.path() + "\n" + keywords + "%\ndata\n%\n%\n";
+    }
+};
+
+struct Packed {
+    int rv;
+    std::string out, msgs;
+};
+
+Packed pack(const std::string& desc) {
+    Ctxt c;
+    c.input(desc);
+    c.to_memory();
+    int rv = fp_operation(c.ct, FP_OP_PACK, FP_MOD_DEFAULT);
+    return {rv, c.output(), c.msgs()};
+}
+
+struct Unpacked {
+    int rv = -1;
+    int eof = -1;
+    std::vector<Node> nodes;
+    std::string msgs;
+};
+
+// Reads a block node by node and ends its input stream; from memory, or
+// from a file when `file` is given.
+Unpacked unpack(const std::string& bytes, const std::string& file = "") {
+    Ctxt r;
+    if (file.empty()) {
+        r.input(bytes);
+    } else {
+        std::string d = "F " + file;
+        fp_set_input(r.ct, ioch_mdata_init(d.data(), (long)d.size()));
+    }
+    r.ct->conf->stop_on_error = 0;
+    Unpacked u;
+    u.rv = guarded(r.ct, [&] {
+        if (decode_header(r.ct) != 0) return;
+        for (;;) {
+            Node n;
+            char name[FP_NAME_MAX + 1];
+            if (getheader(r.ct, &n.st, &n.check, name) != 0) break;
+            n.name = name;
+            n.body.resize((size_t)n.st.st_size);
+            if (n.st.st_size > 0 &&
+                ioch_read_exact(r.ct->ip, &n.body[0], n.st.st_size) != n.st.st_size)
+                break;
+            u.nodes.push_back(n);
+            if (n.name == FP_TRAILER_NAME) break;
+        }
+        u.eof = in_stream_eof(r.ct);
+    });
+    io_filter_dispose(r.ct);
+    u.msgs = r.msgs();
+    return u;
+}
+
+std::string body_of(const Unpacked& u, const std::string& suffix) {
+    for (const Node& n : u.nodes)
+        if (n.name.size() >= suffix.size() &&
+            n.name.compare(n.name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return n.body;
+    return "<missing>";
+}
+
+TEST(Filters, GzipBothWaysWithEveryRecordLayer) {
+    // Large enough to fill pipes many times over.
+    std::string big;
+    for (int i = 0; i < 20000; i++) big += "line " + std::to_string(i * 7919 % 1000) + "\n";
+    Source src(big);
+    const char* layers[] = {"", "do_compress=y\n", "do_checksum=y\n",
+                            "do_compress=y\ndo_checksum=y\n"};
+    for (const char* layer : layers) {
+        SCOPED_TRACE(layer);
+        Packed p =
+            pack(src.desc(std::string(layer) + "postproc=\"gzip -c\"\npreproc=\"gzip -dc\"\n"));
+        ASSERT_EQ(p.rv, 0) << p.msgs;
+        EXPECT_EQ(p.msgs, "");
+        size_t hdr = p.out.find('\n');
+        ASSERT_NE(hdr, std::string::npos);
+        EXPECT_NE(p.out.substr(0, hdr).find(" pre=\"gzip -dc\""), std::string::npos);
+        // After the header line the stream is the filter's output.
+        ASSERT_GT(p.out.size(), hdr + 2);
+        EXPECT_EQ(p.out.substr(hdr + 1, 2), "\x1f\x8b");
+
+        Unpacked mem = unpack(p.out);
+        EXPECT_EQ(mem.rv, 0) << mem.msgs;
+        EXPECT_EQ(mem.eof, 0) << mem.msgs;
+        EXPECT_EQ(mem.msgs, "");
+        EXPECT_TRUE(body_of(mem, "data") == big) << body_of(mem, "data").substr(0, 80);
+
+        std::string file = src.dir.write("block", p.out);
+        Unpacked fd = unpack("", file);
+        EXPECT_EQ(fd.eof, 0) << fd.msgs;
+        EXPECT_TRUE(body_of(fd, "data") == big) << body_of(fd, "data").substr(0, 80);
+    }
+    EXPECT_TRUE(no_children_left());
+}
+
+TEST(Filters, PackingToAFileDescriptor) {
+    Source src;
+    std::string out = src.dir.file("out.blk");
+    Ctxt c;
+    c.input(src.desc("postproc=\"gzip -c\"\npreproc=\"gzip -dc\"\n"));
+    std::string d = "WTN600" + out;
+    fp_set_output(c.ct, ioch_mdata_init(d.data(), (long)d.size()));
+    ASSERT_EQ(fp_operation(c.ct, FP_OP_PACK, FP_MOD_DEFAULT), 0) << c.msgs();
+    fp_close_output(c.ct);
+    Unpacked u = unpack(testutil::readFile(out));
+    EXPECT_EQ(u.eof, 0) << u.msgs;
+    EXPECT_EQ(body_of(u, "data"), src.data);
+}
+
+TEST(Filters, ExitReportsMarkTheStreamFailed) {
+    TempDir dir;
+    struct Case {
+        std::string body;
+        std::string msgs;
+        std::string unpack_first;  // what reading the filtered block reports before
+    };
+    const Case cases[] = {
+        {"cat\necho oops >&2\nexit 3\n", "filter: stderr:\noops\n\nfilter: subcmd ecode(0003)\n",
+         ""},
+        {"cat\nexit 42\n", "filter: subcmd ecode(002a)\n", ""},
+        {"cat\necho only a warning >&2\n", "filter: stderr:\nonly a warning\n\n", ""},
+        {"cat >/dev/null\nkill -9 $$\n", "filter: ecode (0x9)\n", "header: short read\n"},
+    };
+    int i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        std::string filt = script(dir, "filt" + std::to_string(i++), c.body);
+        Source src;
+        // Packing side.
+        Packed p = pack(src.desc("stop_on_error=n\npostproc=" + filt + "\npreproc=cat\n"));
+        EXPECT_EQ(p.rv, FP_ST_FAILED);
+        EXPECT_EQ(p.msgs, c.msgs);
+
+        // Unpacking side: a block that announces the filter.
+        Packed plain = pack(src.desc("postproc=cat\npreproc=" + filt + "\n"));
+        ASSERT_EQ(plain.rv, 0) << plain.msgs;
+        Unpacked u = unpack(plain.out);
+        EXPECT_EQ(u.eof, -1);
+        EXPECT_EQ(u.msgs, c.unpack_first + c.msgs);
+    }
+    EXPECT_TRUE(no_children_left());
+}
+
+TEST(Filters, FailuresToStartAndTooManyWords) {
+    Source src;
+    struct Case {
+        std::string post, pre;
+        std::string pack_msgs, unpack_msgs;
+    };
+    const Case cases[] = {
+        {"/nonexistent/filter", "cat", "post-process failed (err 3)\nFATAL.\n", ""},
+        {"cat", "/nonexistent/filter", "", "pre-process failed (err 3)\nFATAL.\n"},
+        {"a 1 2 3 4 5 6 7 8 9 10", "cat", "too many args\nFATAL.\n", ""},
+        {"cat", "a 1 2 3 4 5 6 7 8 9 10", "", "too many args\nFATAL.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.post + " / " + c.pre);
+        Packed p = pack(src.desc("postproc=\"" + c.post + "\"\npreproc=\"" + c.pre + "\"\n"));
+        EXPECT_EQ(p.msgs, c.pack_msgs);
+        if (!c.pack_msgs.empty()) {
+            EXPECT_EQ(p.rv, 1);
+            continue;
+        }
+        Unpacked u = unpack(p.out);
+        EXPECT_EQ(u.rv, FP_JMP_FATAL);
+        EXPECT_EQ(u.msgs, c.unpack_msgs);
+    }
+    // Ten words are allowed.
+    TempDir dir;
+    std::string ten = script(dir, "ten", "cat\n") + " 1 2 3 4 5 6 7 8 9";
+    Packed p = pack(src.desc("postproc=\"" + ten + "\"\npreproc=\"" + ten + "\"\n"));
+    EXPECT_EQ(p.rv, 0) << p.msgs;
+    Unpacked u = unpack(p.out);
+    EXPECT_EQ(u.eof, 0) << u.msgs;
+    EXPECT_EQ(body_of(u, "data"), src.data);
+    EXPECT_TRUE(no_children_left());
+}
+
+TEST(Filters, AFilterThatStopsReadingEndsThePackCleanly) {
+    // More than a pipe holds, into a filter that reads nothing.
+    Source src(std::string(1 << 20, 'x'));
+    Packed p = pack(src.desc("postproc=true\npreproc=cat\n"));
+    EXPECT_EQ(p.rv, 1);
+    EXPECT_NE(p.msgs.find("out_stream write error"), std::string::npos) << p.msgs;
+    EXPECT_TRUE(no_children_left());
+}
+
+TEST(Filters, DisposeStopsARunningFilter) {
+    TempDir dir;
+    std::string sleeper = script(dir, "sleeper", "exec sleep 30\n");
+    Source src;
+    Packed p = pack(src.desc("postproc=cat\npreproc=" + sleeper + "\n"));
+    ASSERT_EQ(p.rv, 0) << p.msgs;
+    Ctxt r;
+    r.input(p.out);
+    ASSERT_EQ(guarded(r.ct, [&] { decode_header(r.ct); }), 0) << r.msgs();
+    EXPECT_NE(r.ct->filter_pid, 0);
+    io_filter_dispose(r.ct);
+    EXPECT_EQ(r.ct->filter_pid, 0);
+    EXPECT_TRUE(no_children_left());
+}
+
+TEST(CmdToArgs, SplitsAtBlanksAndTabs) {
+    char text[] = "  gzip\t-dc  -q ";
+    char* argv[4];
+    ASSERT_EQ(cmd_to_args(text, 3, argv), 3);
+    EXPECT_STREQ(argv[0], "gzip");
+    EXPECT_STREQ(argv[1], "-dc");
+    EXPECT_STREQ(argv[2], "-q");
+    EXPECT_EQ(argv[3], nullptr);
+    char four[] = "a b c d";
+    EXPECT_EQ(cmd_to_args(four, 3, argv), -1);
+}
+
+}  // namespace
