@@ -60,8 +60,7 @@ struct fp_unpack {
     fp_name* dir_times;   // directory nodes whose time is set at the trailer
     FILE* list;           // the open list file
     char list_name[FP_PATH_MAX + 1];
-    int file_fd;   // the file being written, or -1
-    char root[4];  // destination root of default_dest ("/", "c:\")
+    int file_fd;  // the file being written, or -1
 };
 
 namespace {
@@ -312,17 +311,16 @@ void close_list_file(fp_ctxt* ct) {
 
 // ---- names ----------------------------------------------------------------
 
-// The root of default_dest when no platform prefix is set: "/" or "\", or
-// a drive ("c:\").
-void set_root(fp_ctxt* ct) {
-    fp_unpack* s = state(ct);
-    s->root[0] = '\0';
+// The root of default_dest (into root, 4 bytes): "/" or "\\", a drive
+// ("c:\\"), or nothing.
+void dest_root(const fp_ctxt* ct, char* root) {
+    root[0] = '\0';
     const char* dd = ct->conf->default_dest;
-    if (ct->conf->unix_platform_prefix != nullptr || dd == nullptr) return;
+    if (dd == nullptr) return;
     if (dd[0] == '/' || dd[0] == '\\')
-        snprintf(s->root, sizeof s->root, "%c", dd[0]);
+        snprintf(root, 4, "%c", dd[0]);
     else if (dd[0] != '\0' && dd[1] == ':')
-        snprintf(s->root, sizeof s->root, "%.3s", dd);
+        snprintf(root, 4, "%.3s", dd);
 }
 
 // True when path, or one of its parent directories, is a symbolic link that
@@ -402,7 +400,7 @@ int create_dirs(fp_ctxt* ct, const char* dir) {
                 return -1;
             }
             if (make_directory(ct, buf, kw->default_dir_mode, kw->unix_default_dir_uid,
-                               kw->unix_default_dir_gid, -1) != 0)
+                               kw->unix_default_dir_gid) != 0)
                 return -1;
             table_add(ct, &ct->unpack->dirs, buf);
         } else if (!S_ISDIR(st.st_mode)) {
@@ -750,7 +748,7 @@ void install_directory(fp_ctxt* ct, const char* path, const struct stat* st) {
         log_msg(ct, FP_LOG_WARN, "%s: is a symbolic link of this package; not installed", path);
         return;
     }
-    if (make_directory(ct, path, st->st_mode & 07777, st->st_uid, st->st_gid, -1) != 0) return;
+    if (make_directory(ct, path, st->st_mode & 07777, st->st_uid, st->st_gid) != 0) return;
     fp_unpack* s = state(ct);
     table_add(ct, &s->dirs, path);
     // Its time is set after its contents are written, which change it.
@@ -989,7 +987,6 @@ bool unpack_one(fp_ctxt* ct) {
     bool complete = true;
     if (run_start_scripts(ct, &st, name, &complete)) {
         open_list_file(ct);
-        set_root(ct);
         complete = node_loop(ct, &st, name);
         close_list_file(ct);
     }
@@ -1178,7 +1175,7 @@ int check_path(fp_ctxt* ct, const char* path, int clear) {
     return create_dirs(ct, dir);
 }
 
-int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid, long mtime) {
+int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid) {
     if (mode == -1) mode = 0755;
     if (mkdir(path, 0700) != 0) {
         int err = errno;
@@ -1197,21 +1194,16 @@ int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid,
         log_msg(ct, FP_LOG_ERR, "chmod: %s: ", path);
         return -1;
     }
-    if (mtime != -1) {
-        struct timespec ts[2] = {{0, UTIME_NOW}, {mtime, 0}};
-        if (utimensat(AT_FDCWD, path, ts, 0) != 0) {
-            log_msg(ct, FP_LOG_ERR, "utime: %s: ", path);
-            return -1;
-        }
-    }
     return 0;
 }
 
 int unpack_dest_name(fp_ctxt* ct, const char* name, char* out) {
     const char* prefix = "";
+    char root[4];
     if (!is_repack(ct->ptype) && !has(ct, FP_MOD_P) && name[0] != '/') {
+        dest_root(ct, root);
         const char* pp = ct->conf->unix_platform_prefix;
-        prefix = pp != nullptr ? pp : state(ct)->root;
+        prefix = pp != nullptr ? pp : root;
     }
     if (prefix[0] == '\0') {
         if (strlen(name) > FP_PATH_MAX) {

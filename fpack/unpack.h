@@ -57,11 +57,11 @@ int install_file(fp_ctxt* ct, const char* path, const struct stat* st);
 // with the n modifier. Returns 0, or -1 after a message.
 int check_path(fp_ctxt* ct, const char* path, int clear);
 
-// Creates directory `path` (an existing one is accepted) and sets its mode
-// (-1: 0755), and owner and group when both are known (not -1), and its
-// modification time when `mtime` is not -1. Returns 0, or -1 after a
-// level-3 message.
-int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid, long mtime);
+// Creates directory `path` (an existing one is accepted) and sets its owner
+// and group when both are known (not -1), then its mode (-1: 0755). Its
+// time is set by the caller once its contents are in place. Returns 0, or
+// -1 after a level-3 message.
+int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid);
 
 // The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): a
 // relative name joined under unix_platform_prefix, else under the root of
