@@ -111,13 +111,14 @@ TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
     }
 }
 
-TEST(FpackExit, UnpackingIsRefusedClearly) {
+// A description handed to the unpacking side is not a block.
+TEST(FpackExit, UnpackingADescriptionFailsOnItsHeader) {
     Tree t;
     RunResult r = fpack({"-u", t.describe("")});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err,
-              "messages:\nunpacking blocks (operation 20) is not supported by this build\n"
-              "FATAL.\nUnable to check for on_error script, configuration not yet valid.\n");
+              "messages:\nunpack: bad header\nFATAL.\n"
+              "Unable to check for on_error script, configuration not yet valid.\n");
 }
 
 // ---- the block, byte by byte -------------------------------------------
@@ -363,9 +364,7 @@ TEST(FpackBits, MaskIsPrintedAndTheSecondPassDoesNotChangeTheStatus) {
     RunResult r = fpack({"-b", "-p", t.describe("")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("  pkg\n"), std::string::npos);
-    EXPECT_EQ(r.err,
-              "bits: messages:\nunpacking blocks (operation 22) is not supported by this build\n"
-              "FATAL.\n");
+    EXPECT_EQ(r.err, "bits: messages:\nunpack: bad header\nFATAL.\n");
 }
 
 TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {
