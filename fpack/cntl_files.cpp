@@ -323,8 +323,15 @@ void read_script(fp_ctxt* ct, int idx, int index, const char* name, const struct
 
 }  // namespace
 
-int unpack_cntl(fp_ctxt* ct, struct stat* st, char name[FP_NAME_MAX + 1]) {
-    unpack_cntl_end(ct);
+namespace {
+
+struct cntl_read {
+    struct stat* st;
+    char* name;
+    int rv;
+};
+
+int read_control_area(fp_ctxt* ct, struct stat* st, char* name) {
     if (getheader(ct, st, &ct->node_check, name) != 0) return -1;
     read_first(ct, st, name);
     apply_cntl_keywords(ct);
@@ -352,6 +359,24 @@ int unpack_cntl(fp_ctxt* ct, struct stat* st, char name[FP_NAME_MAX + 1]) {
     fp_fill_slots(ct);
     ct->on_error = fp_on_error;
     return 0;
+}
+
+void read_control_area_body(fp_ctxt* ct, void* arg) {
+    cntl_read* r = (cntl_read*)arg;
+    r->rv = read_control_area(ct, r->st, r->name);
+}
+
+}  // namespace
+
+int unpack_cntl(fp_ctxt* ct, struct stat* st, char name[FP_NAME_MAX + 1]) {
+    unpack_cntl_end(ct);
+    cntl_read r = {st, name, -1};
+    // Until the on-error hook takes over, a failure here releases what the
+    // package had set up.
+    int jumped = fp_guarded(ct, read_control_area_body, &r);
+    if (jumped != 0 || r.rv != 0) unpack_cntl_end(ct);
+    if (jumped != 0) fp_jump(ct, jumped);
+    return r.rv;
 }
 
 void unpack_cntl_end(fp_ctxt* ct) {

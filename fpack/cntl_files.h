@@ -63,7 +63,9 @@ struct fp_cntl_node {
 // already read. Operation 26 and FP_MOD_RAW_CNTL stop after "cntl": the
 // header returned is the next node, a control node or not, and no script is
 // set up. Returns 1 when the operation is complete (27: keywords only; 28:
-// the notice settings logged), -1 when the package ends (logged).
+// the notice settings logged), -1 when the package ends (logged); in both
+// cases, and when a failure ends the operation, nothing of the package's
+// control state is left (unpack_cntl_end is needed after 0 only).
 int unpack_cntl(fp_ctxt* ct, struct stat* st, char name[FP_NAME_MAX + 1]);
 // End of a package: removes its temporary scripts, frees the slots and the
 // "cntl" copy, clears the on-error hook. Idempotent (the context's disposal
