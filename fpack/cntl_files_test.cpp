@@ -326,6 +326,27 @@ TEST(CntlInstall, FailingBeforeScriptSkipsThePackageOnlyWithSkipNonZero) {
     }
 }
 
+TEST(CntlInstall, OnErrorScriptRunsOnceWhenTheInstallFails) {
+    Source s;
+    s.script("err.sh");
+    Result p = s.pack(std::string(kTravel) +
+                      "unix_on_error_prog_path=err.sh\nunix_on_error_prog_from_src=y\n");
+    ASSERT_EQ(p.rv, 0) << p.msgs;
+    // A directory where the file goes makes the install fail.
+    uptest::mkdir_p(s.dst + "/tree");
+    Result r = uptest::unpack(p.out, FP_OP_INSTALL);
+    EXPECT_EQ(r.rv, 1);
+    EXPECT_EQ(readFile(s.log),
+              "unix_before0 before input zero\nunix_before2 before \n"
+              "unix_on_error0 on_error_install \n");
+    EXPECT_NE(r.msgs.find("FATAL because stop_on_error is enabled.\nstarting script: "),
+              std::string::npos)
+        << r.msgs;
+    size_t at = r.msgs.rfind("starting script: ");
+    std::string script = r.msgs.substr(at + 17, r.msgs.find('\n', at) - at - 17);
+    EXPECT_EQ(access(script.c_str(), F_OK), -1) << script;
+}
+
 TEST(CntlInstall, NoticeSettingsOfTheBlock) {
     Source s;
     Result p = s.pack("post_notice=y\nmail_id=ops@example\nlog_host=loghost\n");

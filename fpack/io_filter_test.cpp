@@ -23,6 +23,7 @@ namespace {
 using fptest::Ctxt;
 using fptest::guarded;
 using fptest::Node;
+using testutil::readFile;
 using testutil::TempDir;
 
 // Every child a filter started has been reaped.
@@ -260,6 +261,52 @@ TEST(CmdToArgs, SplitsAtBlanksAndTabs) {
     EXPECT_EQ(argv[3], nullptr);
     char four[] = "a b c d";
     EXPECT_EQ(cmd_to_args(four, 3, argv), -1);
+}
+
+testutil::RunResult fpack(std::vector<std::string> args) {
+    args.insert(args.begin(), FPACK_BIN);
+    return testutil::run(args);
+}
+
+TEST(FiltersProgram, GzipBlockInstalls) {
+    TempDir dir;
+    mkdir(dir.file("src").c_str(), 0755);
+    mkdir(dir.file("dst").c_str(), 0755);
+    dir.write("src/a.txt", "alpha\n");
+    dir.write("src/b.txt", std::string(100000, 'b'));
+    std::string desc = dir.write("pkg.fpd", "#*KFP-v2.07\nsrc_relpath=" + dir.file("src") +
+                                                "\ndefault_dest=" + dir.file("dst") +
+                                                "\npostproc=\"gzip -c\"\npreproc=\"gzip -dc\"\n"
+                                                "do_checksum=y\n%\na.txt\nb.txt\n%\n%\n");
+    std::string blk = dir.file("pkg.blk");
+    testutil::RunResult p = fpack({"-f", blk, desc});
+    ASSERT_EQ(p.status, 0) << p.err;
+    testutil::RunResult u = fpack({"-u", blk});
+    EXPECT_EQ(u.status, 0) << u.err;
+    EXPECT_EQ(readFile(dir.file("dst/a.txt")), "alpha\n");
+    EXPECT_TRUE(readFile(dir.file("dst/b.txt")) == std::string(100000, 'b'));
+    // The same block on standard input.
+    unlink(dir.file("dst/a.txt").c_str());
+    u = testutil::run({"sh", "-c", std::string(FPACK_BIN) + " -u - < " + blk});
+    EXPECT_EQ(u.status, 0) << u.err;
+    EXPECT_EQ(readFile(dir.file("dst/a.txt")), "alpha\n");
+}
+
+TEST(FiltersProgram, FailingInputFilterExitsWithMessages) {
+    TempDir dir;
+    mkdir(dir.file("dst").c_str(), 0755);
+    dir.write("a.txt", "alpha\n");
+    std::string filt = script(dir, "filt", "cat\necho broken >&2\nexit 3\n");
+    std::string desc = dir.write(
+        "pkg.fpd", "#*KFP-v2.07\nsrc_relpath=" + dir.path() + "\ndefault_dest=" + dir.file("dst") +
+                       "\npostproc=cat\npreproc=" + filt + "\n%\na.txt\n%\n%\n");
+    std::string blk = dir.file("pkg.blk");
+    ASSERT_EQ(fpack({"-f", blk, desc}).status, 0);
+    testutil::RunResult u = fpack({"-u", blk});
+    EXPECT_EQ(u.status, FP_EXIT_FAIL_MSGS);
+    EXPECT_NE(u.err.find("filter: stderr:\nbroken\n\nfilter: subcmd ecode(0003)\n"),
+              std::string::npos)
+        << u.err;
 }
 
 }  // namespace
