@@ -254,6 +254,15 @@ void read_first(fp_ctxt* ct, struct stat* st, char* name) {
     read_cntl_body(ct, st, name);
 }
 
+bool has_dotdot(const char* path) {
+    for (const char* p = path;; p++) {
+        size_t n = strcspn(p, "/");
+        if (n == 2 && p[0] == '.' && p[1] == '.') return true;
+        p += n;
+        if (*p == '\0') return false;
+    }
+}
+
 // Where a script goes: under the destination with install_progs (its
 // package part replaced by the package's name), else a private temporary
 // file. Returns 0, or -1 (logged).
@@ -267,8 +276,7 @@ int script_dest(fp_ctxt* ct, const char* leaf, char* out) {
         return -1;
     }
     // The package name comes from the block: it must not lead elsewhere.
-    if (strcmp(pkg, "..") == 0 || strncmp(pkg, "../", 3) == 0 || strstr(pkg, "/../") ||
-        (strlen(pkg) >= 3 && strcmp(pkg + strlen(pkg) - 3, "/..") == 0)) {
+    if (has_dotdot(node)) {
         log_msg(ct, FP_LOG_WARN, "%s: illegal filename", node);
         return -1;
     }
@@ -320,10 +328,6 @@ void read_script(fp_ctxt* ct, int idx, int index, const char* name, const struct
     s.st_nlink = 1;
     if (install_file(ct, dest, &s) == 0) fp_add_script(ct, slot, dest, index);
 }
-
-}  // namespace
-
-namespace {
 
 struct cntl_read {
     struct stat* st;

@@ -309,6 +309,21 @@ TEST(CntlInstall, InstallProgsKeepsScriptsUnderThePrefix) {
     EXPECT_EQ(readFile(s.log), "unix_before0 before input zero\nunix_before2 before \n");
 }
 
+TEST(CntlInstall, InstallProgsRefusesAPackageNameLeadingElsewhere) {
+    Source s;
+    Result p = uptest::pack(s.desc(std::string(kTravel) + "install_progs=y\n"), FP_OP_PACK,
+                            "../../escape");
+    ASSERT_EQ(p.rv, 0) << p.msgs;
+    std::string root = s.dir.file("root/deep");
+    Result r = uptest::unpack(p.out, FP_OP_INSTALL, FP_MOD_DEFAULT,
+                              "stop_on_error=n\nunix_platform_prefix=" + root + "\n");
+    EXPECT_NE(r.msgs.find("VelkarCntlDir/../../escape/unix_before0: illegal filename\n"),
+              std::string::npos)
+        << r.msgs;
+    EXPECT_EQ(access(s.dir.file("root/escape").c_str(), F_OK), -1);
+    EXPECT_EQ(readFile(s.log), "");
+}
+
 TEST(CntlInstall, FailingBeforeScriptSkipsThePackageOnlyWithSkipNonZero) {
     for (bool skip : {false, true}) {
         SCOPED_TRACE(skip);

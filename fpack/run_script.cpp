@@ -21,24 +21,28 @@
 #include "log_msg.h"
 #include "runcmd_if.h"
 
+// clang-format off
+#define FP_KIND(K, WORD)                                                        \
+    {#K, WORD, &fp_keyws::unix_##K##_prog_path, &fp_keyws::unix_##K##_prog_from_src, \
+     &fp_keyws::unix_##K##_input_path, &fp_keyws::unix_##K##_input_from_src,     \
+     &fp_keyws::unix_##K##_as_uid, "ct->conf.unix_" #K "_prog_from_src != 0",    \
+     "ct->conf.unix_" #K "_input_from_src != 0"}
+// clang-format on
 const fp_script_kind fp_script_kinds[FP_SCR_KINDS] = {
-#define FP_KIND(K, WORD)                                                                \
-    {                                                                                   \
-#K, WORD, &fp_keyws::unix_##K##_prog_path, &fp_keyws::unix_##K##_prog_from_src, \
-            &fp_keyws::unix_##K##_input_path, &fp_keyws::unix_##K##_input_from_src,     \
-            &fp_keyws::unix_##K##_as_uid, "ct->conf.unix_" #K "_prog_from_src != 0",    \
-            "ct->conf.unix_" #K "_input_from_src != 0"                                  \
-    }
     FP_KIND(before, "before"),
     FP_KIND(after, "after"),
     FP_KIND(removal, "removal"),
     FP_KIND(commit, "commit"),
     FP_KIND(after_removal, "after_removal"),
     FP_KIND(on_error, nullptr),
-#undef FP_KIND
 };
+#undef FP_KIND
 
 namespace {
+
+// Words after the program: the argument word and, for the source side, the
+// destination type.
+const int kMaxArgs = 4;
 
 [[noreturn]] void oom(fp_ctxt* ct) {
     log_msg(ct, FP_LOG_FATAL, "Out of memory");
@@ -241,10 +245,10 @@ bool switch_user(long uid) {
     signal(SIGPIPE, SIG_DFL);
     if (ct->scripts != nullptr)
         for (int i = 0; i < ct->scripts->nenv; i++) putenv(ct->scripts->env[i]);
-    const char* argv[FP_ENV_MAX + 2];
+    const char* argv[kMaxArgs + 2];
     int n = 0;
     argv[n++] = program;
-    for (int i = 0; args[i] != nullptr && n < FP_ENV_MAX; i++) argv[n++] = args[i];
+    for (int i = 0; args[i] != nullptr && i < kMaxArgs; i++) argv[n++] = args[i];
     argv[n] = nullptr;
     execv(program, (char* const*)argv);
     perror(program);
