@@ -142,7 +142,8 @@ void InstallHost::rmDir(const Str& dir) {
 
 int InstallHost::createDirectory(const Str& dir) {
     dbFile << "Generic Creating directory " << dir << " on host: " << getName() << std::endl;
-    Str command = mkdirCommand(*this) + "'" + dir + "';";
+    // No ";" after the directory: the frame goes on with "; echo".
+    Str command = mkdirCommand(*this) + "'" + dir + "'";
     Str output, errors;
     runCommand(command, EMPTY, output, errors, STRING_INPUT);
     if (!errors.empty() && errors.contains("mkdir") && errors.contains(dir)) {
