@@ -61,13 +61,15 @@ int feed_memory(fp_ctxt* ct, const ioch* ip) {
     if (pipe2(p, O_CLOEXEC) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
-        // Holding the reading end would keep a write to a dead filter from
-        // failing.
-        close(p[0]);
+        // Only the pipe stays open: holding its reading end would keep a
+        // write to a dead filter from failing, holding another filter's
+        // pipe would keep that one from its end of file.
+        if (dup2(p[1], 3) != 3) _exit(1);
+        runcmd_close_from(4);
         const unsigned char* d = ip->data + ip->data_pos;
         long left = ip->data_len - ip->data_pos;
         while (left > 0) {
-            ssize_t w = write(p[1], d, (size_t)left);
+            ssize_t w = write(3, d, (size_t)left);
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) _exit(1);
             d += w;
