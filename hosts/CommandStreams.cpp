@@ -113,6 +113,7 @@ void CommandStreams::readReady(short outEvents, short errEvents) {
 }
 
 int sendInput(int fd, const char* data, int n, CommandStreams& streams) {
+    setNonBlocking(fd);
     int sent = 0;
     int idle = 0;
     while (sent < n) {

@@ -1,0 +1,68 @@
+// Test fixture of the host-access tests: run settings with the built-in
+// configuration, the debug log and the status lines captured, and an empty
+// failure report, all restored afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/Args.h"
+#include "engine/HostFailure.h"
+#include "hosts/InstallHost.h"
+#include "hosts/Status.h"
+#include "model/DebugLog.h"
+#include "model/config_data.h"
+#include "tests/test_util.h"
+
+class HostTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        savedArgs_ = argInfo;
+        argInfo.config = Configuration(config_data);
+        dbFile.reopen(dir.file("log"));
+        statusLines().clear();
+        savedCallback_ =
+            set_status_callback([](const char* text) { statusLines().push_back(text); });
+        hostFailures.clear();
+        sshExeSearchFailed = 0;
+    }
+    void TearDown() override {
+        set_status_callback(savedCallback_);
+        hostFailures.clear();
+        sshExeSearchFailed = 0;
+        dbFile.reopen(defaultDebugLogPath());
+        argInfo = savedArgs_;
+    }
+
+    std::string log() const { return testutil::readFile(dir.file("log")); }
+    bool logged(const std::string& s) const { return log().find(s) != std::string::npos; }
+
+    // The failure report as printed after planning.
+    static std::string report() {
+        Message* m = hostFailures.message();
+        std::string text = m->bound_msg().str();
+        delete m;
+        return text;
+    }
+
+    // Status lines shown, without the "." of each second of waiting.
+    static std::vector<std::string> shown() {
+        std::vector<std::string> v;
+        for (const std::string& s : statusLines())
+            if (s != ".") v.push_back(s);
+        return v;
+    }
+
+    static std::vector<std::string>& statusLines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+
+    testutil::TempDir dir;
+
+  private:
+    ArgInfo savedArgs_;
+    StatusCallback savedCallback_ = nullptr;
+};
