@@ -2,11 +2,18 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
+#include "engine/FileSystemInfo.h"
+#include "hosts/RemoteCommand.h"
 #include "hosts/Rexec.h"
+#include "hosts/host_test_fixture.h"
+#include "model/InstallType.h"
+#include "model/OperationInfo.h"
 #include "tests/inetd_peer.h"
 
 namespace {
@@ -90,6 +97,116 @@ TEST_F(RexecPeer, RefusedLoginGivesMinusOneAndTheServersTextOnStandardError) {
         EXPECT_EQ(err, -5);
         EXPECT_EQ(text, c.text);
     }
+}
+
+// The installer's whole path over remote execution with user and password:
+// the host type test, framed commands, files, the buffered read, the scout.
+class RexecAccess : public HostTest {
+  protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        ASSERT_TRUE(peer.ready()) << peer.error();
+        savedTypes_ = InstallType::data;
+        InstallType::data = Array<InstallTypeData>();
+        argInfo.index = OperationInfo("", "ZZ");
+        argInfo.kind = 1;
+        argInfo.probeFileName = "";
+        const passwd* pw = getpwnam(peer.user().c_str());
+        ASSERT_NE(pw, nullptr);
+        home = pw->pw_dir;
+        previousWait = setRexecWaitSeconds(30);
+    }
+    void TearDown() override {
+        setRexecWaitSeconds(previousWait);
+        InstallType::data = savedTypes_;
+        HostTest::TearDown();
+    }
+
+    std::unique_ptr<InstallHost> typedHost() {
+        return std::unique_ptr<InstallHost>(
+            getInstallHostObject(peer.address().c_str(), peer.user().c_str(),
+                                 peer.password().c_str(), USER_PASSWORD, ""));
+    }
+
+    testutil::InetdPeer peer{testutil::InetdPeer::REXEC};
+    std::string home;
+    int previousWait = 0;
+
+  private:
+    Array<InstallTypeData> savedTypes_;
+};
+
+TEST_F(RexecAccess, HostTypeCommandsFilesAndScout) {
+    ASSERT_FALSE(isLocal(peer.address().c_str()));
+    std::unique_ptr<InstallHost> h = typedHost();
+    ASSERT_TRUE(h) << report() << log();
+    EXPECT_EQ(h->getType(), "linux-ix86");
+
+    Str out, err;
+    h->runCommand("id -un; echo to-stderr >&2", EMPTY, out, err, InstallHost::STRING_INPUT);
+    EXPECT_EQ(out, (peer.user() + "\n").c_str());
+    EXPECT_EQ(err, "to-stderr\n");
+
+    const Str dir = home.c_str();
+    EXPECT_EQ(h->createFile(dir, "probe.txt", "over rexec\nsecond line\n", 0), 1) << log();
+    EXPECT_EQ(h->fileExists(dir, "probe.txt"), 1);
+    Str contents;
+    h->readFile(dir, "probe.txt", contents);
+    EXPECT_EQ(contents, "over rexec\nsecond line\n");
+    EXPECT_TRUE(logged("readFile remote: " + home + ",probe.txt"));
+    h->rmFile(dir, "probe.txt");
+    EXPECT_EQ(h->fileExists(dir, "probe.txt"), 0);
+    h->readFile(dir, "probe.txt", contents);
+    EXPECT_EQ(contents, "");
+    EXPECT_TRUE(logged("Buffered read file does not exist."));
+
+    Str server, fsDir;
+    EXPECT_EQ(h->findFS(dir + "/fs", server, fsDir), 1) << log();
+
+    argInfo.serverName = peer.address().c_str();
+    for (const char* id : {"BIN", "LIB"}) {
+        InstallType t{Str(id)};
+        t.entry().path = dir + "/" + id;
+        t.entry().enabled = 1;
+        t.entry().validFor = BOTH;
+    }
+    Str scout = h->scoutForInstall();
+    for (const char* id : {"BIN", "LIB"}) {
+        SCOPED_TRACE(id);
+        Str line = "GETFROM:" + h->getName() + ":" + id + "\n";
+        int at = scout.index(line);
+        ASSERT_GE(at, 0) << scout;
+        FileSystemInfo fs;
+        EXPECT_EQ(h->processDfSequence(scout.from(at + line.length()), fs, -1), 1) << scout;
+        EXPECT_EQ(fs.clientPath, dir + "/" + id);
+    }
+    EXPECT_EQ(report(), "");
+}
+
+TEST_F(RexecAccess, RefusedLoginIsRecordedForTheHost) {
+    Str out = "untouched", err;
+    commandOnHost(peer.address().c_str(), "echo never", USER_PASSWORD, peer.user().c_str(),
+                  (peer.password() + "x").c_str(), EMPTY, out, err, InstallHost::STRING_INPUT,
+                  nullptr, 1);
+    EXPECT_EQ(out, "untouched");
+    EXPECT_NE(report().find("  User access from KRV server denied: check host name, user, "
+                            "password, etc."),
+              std::string::npos)
+        << report();
+}
+
+// A server on the exec port that accepts and never answers: the login gives
+// up after its bounded wait and the failure is recorded.
+TEST_F(RexecAccess, ServerThatNeverAnswersEndsInARecordedFailure) {
+    testutil::SilentPeer silent("127.0.0.3", 512);
+    ASSERT_TRUE(silent.ready());
+    setRexecWaitSeconds(1);
+    Str out = "untouched", err;
+    commandOnHost("127.0.0.3", "echo never", USER_PASSWORD, "u", "p", EMPTY, out, err,
+                  InstallHost::STRING_INPUT, nullptr, 1);
+    EXPECT_EQ(out, "untouched");
+    EXPECT_EQ(silent.accepted(), 1);
+    EXPECT_NE(report().find("User access from KRV server denied"), std::string::npos) << report();
 }
 
 }  // namespace
