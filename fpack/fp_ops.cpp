@@ -14,6 +14,7 @@
 #include "fpack.h"
 #include "fppar.h"
 #include "io_chan.h"
+#include "io_filter.h"
 #include "keyw.h"
 #include "log_msg.h"
 #include "pack.h"
@@ -63,6 +64,9 @@ fp_ctxt* fp_new_ctxt() {
 
 void fp_dispose_ctxt(fp_ctxt* ct) {
     if (ct == nullptr) return;
+    // A filter still running holds the channels' descriptors: stop it first.
+    io_filter_dispose(ct);
+    unpack_cntl_end(ct);
     fp_close_input(ct);
     fp_close_output(ct);
     pack_dispose_walk(ct);
@@ -292,6 +296,8 @@ void run_operation(fp_ctxt* ct, void* arg) {
     unpack_common(ct);
     // Listings and repacked blocks end their output stream.
     if (ct->ptype == FP_OP_UNPACK_LIST || is_repack_code(ct->ptype)) fp_send_eof(ct);
+    // A repacked block through postproc: collect the filter's exit report.
+    if (is_repack_code(ct->ptype)) out_stream_eof(ct);
 }
 
 void run_output_fp(fp_ctxt* ct, void*) {
