@@ -19,6 +19,7 @@
 #include "io_chan.h"
 #include "keyw.h"
 #include "log_msg.h"
+#include "unpack.h"
 #include "zug.h"
 
 namespace {
@@ -631,18 +632,11 @@ int list_node(fp_ctxt* ct, int event, const char* name, struct stat* st, fp_frec
     struct stat m = *st;
     char dest[FP_PATH_MAX + 1];
     if (merge_stat(ct, name, &m, rec, dest) != 0) return 0;
-    unsigned long size = 0;
-    if (S_ISLNK(m.st_mode) || (S_ISREG(m.st_mode) && !link_repeat(ct, &m)))
-        size = (unsigned long)m.st_size;
-    char when[64] = "";
-    time_t t = m.st_mtime;
-    struct tm tmv;
-    if (localtime_r(&t, &tmv) != nullptr) strftime(when, sizeof when, "%b %d %H:%M:%S %Y", &tmv);
+    // Listed sizes are those of the block: 0 for directories and repeated
+    // hard links.
+    if (!(S_ISLNK(m.st_mode) || (S_ISREG(m.st_mode) && !link_repeat(ct, &m)))) m.st_size = 0;
     char line[FP_PATH_MAX + 256];
-    int n = snprintf(line, sizeof line, "%06o %2d %3d/%3d  %6lu  %20.20s  %.255s\n",
-                     (unsigned)m.st_mode, (int)m.st_nlink, (int)m.st_uid, (int)m.st_gid, size, when,
-                     dest);
-    write_utf8(ct, line, n < (int)sizeof line ? (size_t)n : sizeof line - 1);
+    write_utf8(ct, line, fp_list_line(&m, dest, line, sizeof line));
     return 0;
 }
 
