@@ -1,0 +1,225 @@
+#include "tests/sshd_peer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "tests/test_util.h"
+
+namespace testutil {
+
+namespace {
+
+// sshd refuses to start without its privilege separation directory.
+const char* const RUN_DIR = "/run/sshd";
+const char* const SSHD = "/usr/sbin/sshd";
+
+bool writeText(const std::string& path, const std::string& text, mode_t mode = 0600) {
+    std::ofstream out(path);
+    out << text;
+    out.close();
+    return out && chmod(path.c_str(), mode) == 0;
+}
+
+// A port that is free on address now.
+unsigned short freePort(const std::string& address) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    socklen_t len = sizeof a;
+    unsigned short port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(s);
+    return port;
+}
+
+bool accepts(const std::string& address, unsigned short port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+}  // namespace
+
+SshdPeer::SshdPeer(const std::string& address) : address_(address) {
+    char pattern[] = "/tmp/qs-sshd-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        error_ = "mkdtemp failed";
+        return;
+    }
+    dir_ = pattern;
+    port_ = freePort(address_);
+    if (port_ == 0) {
+        error_ = "no free port on " + address_;
+        return;
+    }
+    if (makeKeys() && writeFiles() && start() && waitForPort()) return;
+    stop();
+}
+
+SshdPeer::~SshdPeer() {
+    stop();
+    if (!dir_.empty()) run({"rm", "-rf", dir_}, "", {}, 30);
+}
+
+bool SshdPeer::makeKeys() {
+    for (const char* key : {"host_key", "client_key"}) {
+        RunResult r = run({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", "quillset-test",
+                           "-f", dir_ + "/" + key},
+                          "", {}, 30);
+        if (r.status != 0) {
+            error_ = "ssh-keygen failed: " + r.err;
+            return false;
+        }
+    }
+    std::string pub = readFile(dir_ + "/client_key.pub");
+    if (pub.empty() || !writeText(dir_ + "/authorized_keys", pub)) {
+        error_ = "cannot write authorized_keys";
+        return false;
+    }
+    return true;
+}
+
+bool SshdPeer::writeFiles() {
+    const std::string port = std::to_string(port_);
+    bool ok = writeText(dir_ + "/sshd_config", "ListenAddress " + address_ + ":" + port +
+                                                   "\n"
+                                                   "HostKey " +
+                                                   dir_ +
+                                                   "/host_key\n"
+                                                   "AuthorizedKeysFile " +
+                                                   dir_ +
+                                                   "/authorized_keys\n"
+                                                   "PidFile " +
+                                                   dir_ +
+                                                   "/sshd.pid\n"
+                                                   "StrictModes no\n"
+                                                   "UsePAM no\n"
+                                                   "PermitRootLogin prohibit-password\n"
+                                                   "PasswordAuthentication no\n"
+                                                   "KbdInteractiveAuthentication no\n"
+                                                   "PubkeyAuthentication yes\n"
+                                                   "MaxStartups 100\n"
+                                                   "LogLevel VERBOSE\n");
+    ok = ok && writeText(dir_ + "/ssh_config",
+                         "Host *\n"
+                         "  Port " +
+                             port +
+                             "\n"
+                             "  IdentityFile " +
+                             dir_ +
+                             "/client_key\n"
+                             "  IdentitiesOnly yes\n"
+                             "  BatchMode yes\n"
+                             "  StrictHostKeyChecking no\n"
+                             "  UserKnownHostsFile /dev/null\n"
+                             "  GlobalKnownHostsFile /dev/null\n"
+                             "  ConnectTimeout 10\n"
+                             "  LogLevel ERROR\n");
+    wrapper_ = wrapperFor(port_, "ssh");
+    if (!ok || wrapper_.empty()) error_ = "cannot write the ssh configuration in " + dir_;
+    return error_.empty();
+}
+
+std::string SshdPeer::wrapperFor(unsigned short port, const std::string& name) const {
+    std::string path = dir_ + "/" + name;
+    // -p after -F: the command line wins over the configuration's port.
+    bool ok = writeText(
+        path,
+        "#!/bin/sh\nexec ssh -F " + dir_ + "/ssh_config -p " + std::to_string(port) + " \"$@\"\n",
+        0755);
+    return ok ? path : std::string();
+}
+
+bool SshdPeer::start() {
+    struct stat st;
+    if (stat(RUN_DIR, &st) != 0) {
+        if (mkdir(RUN_DIR, 0755) != 0) {
+            error_ = std::string("cannot create ") + RUN_DIR;
+            return false;
+        }
+        madeRunDir_ = true;
+    }
+    const std::string config = dir_ + "/sshd_config";
+    const std::string logFile = dir_ + "/sshd.log";
+    sshd_ = fork();
+    if (sshd_ < 0) {
+        error_ = "fork failed";
+        return false;
+    }
+    if (sshd_ == 0) {
+        int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int null = open("/dev/null", O_RDONLY);
+        if (fd < 0 || null < 0) _exit(127);
+        dup2(null, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        // -D: stay in the foreground as our child; -e: log to standard error.
+        execl(SSHD, SSHD, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return true;
+}
+
+bool SshdPeer::waitForPort() {
+    for (int i = 0; i < 200; ++i) {
+        if (accepts(address_, port_)) return true;
+        int status;
+        if (waitpid(sshd_, &status, WNOHANG) == sshd_) {
+            sshd_ = -1;
+            error_ = "sshd ended at start: " + log();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    error_ = "sshd does not accept connections: " + log();
+    return false;
+}
+
+void SshdPeer::stop() {
+    if (sshd_ > 0) {
+        kill(sshd_, SIGTERM);
+        int status;
+        bool gone = false;
+        for (int i = 0; i < 100 && !gone; ++i) {
+            gone = waitpid(sshd_, &status, WNOHANG) == sshd_;
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (!gone) {
+            kill(sshd_, SIGKILL);
+            waitpid(sshd_, &status, 0);
+        }
+        sshd_ = -1;
+    }
+    if (madeRunDir_) {
+        rmdir(RUN_DIR);
+        madeRunDir_ = false;
+    }
+}
+
+std::string SshdPeer::log() const {
+    return readFile(dir_ + "/sshd.log");
+}
+
+}  // namespace testutil
