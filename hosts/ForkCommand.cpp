@@ -1,7 +1,9 @@
 // Commands run by a child of the installer on three pipes: a local shell,
 // or the secure shell client.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,6 +91,30 @@ void closeAll(int (&fds)[6]) {
     _exit(errno == ENOENT ? 77 : 1);
 }
 
+// Whether pid ends within seconds; it is not reaped. Waits on a process
+// descriptor, or where there is none with growing pauses.
+bool endsWithin(pid_t pid, int seconds) {
+    int fd = int(syscall(SYS_pidfd_open, pid, 0));
+    if (fd >= 0) {
+        pollfd p{fd, POLLIN, 0};
+        int r;
+        while ((r = poll(&p, 1, seconds * 1000)) < 0 && errno == EINTR) {
+        }
+        close(fd);
+        return r > 0;
+    }
+    siginfo_t info;
+    long waitedUs = 0;
+    for (long pause = 100; waitedUs < seconds * 1000000L; waitedUs += pause) {
+        info.si_pid = 0;
+        if (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+            return true;
+        usleep(useconds_t(pause));
+        if (pause < 100000) pause *= 2;
+    }
+    return false;
+}
+
 }  // namespace
 
 const Str& lastSshProgram() {
@@ -162,20 +188,12 @@ int finishChild() {
     if (currentChild <= 0) return -1;
     pid_t pid = currentChild;
     currentChild = -1;
-    // The child has closed its output; it normally ends at once. Wait with
-    // growing pauses, and stop one that lingers past the idle limit.
+    // The child has closed its output and normally ends at once; one that
+    // lingers past the idle limit is stopped.
+    if (!endsWithin(pid, commandIdleLimit())) kill(pid, SIGKILL);
     int statusWord = 0;
-    pid_t r = 0;
-    long waitedUs = 0;
-    for (long pause = 200; (r = waitpid(pid, &statusWord, WNOHANG)) == 0;) {
-        if (waitedUs >= commandIdleLimit() * 1000000L) {
-            kill(pid, SIGKILL);
-            r = waitpid(pid, &statusWord, 0);
-            break;
-        }
-        usleep(useconds_t(pause));
-        waitedUs += pause;
-        if (pause < 100000) pause *= 2;
+    pid_t r;
+    while ((r = waitpid(pid, &statusWord, 0)) < 0 && errno == EINTR) {
     }
     if (r != pid) return -1;
     if (!WIFEXITED(statusWord)) return 128 + (WIFSIGNALED(statusWord) ? WTERMSIG(statusWord) : 0);
