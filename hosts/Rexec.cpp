@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "framework/qrx_net.h"
@@ -52,10 +53,10 @@ bool receiveByte(int fd, char* c, Clock::time_point deadline) {
     return n == 1;
 }
 
-// Sends text and its terminating zero byte; never raises SIGPIPE.
-bool sendWithZero(int fd, const char* text) {
-    const char* p = text;
-    size_t left = std::strlen(text) + 1;
+// Sends the bytes; never raises SIGPIPE.
+bool sendAll(int fd, const std::string& bytes) {
+    const char* p = bytes.data();
+    size_t left = bytes.size();
     while (left > 0) {
         ssize_t n = send(fd, p, left, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
@@ -64,6 +65,16 @@ bool sendWithZero(int fd, const char* text) {
         left -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// Texts, each with its terminating zero byte, in one message.
+std::string zeroTerminated(std::initializer_list<const char*> texts) {
+    std::string bytes;
+    for (const char* t : texts) {
+        bytes += t;
+        bytes += '\0';
+    }
+    return bytes;
 }
 
 void closeIfOpen(int fd) {
@@ -98,7 +109,7 @@ int offerErrorPort(int command) {
     }
     char port[16];
     std::snprintf(port, sizeof port, "%d", ntohs(local.sin_port));
-    if (!sendWithZero(command, port)) {
+    if (!sendAll(command, zeroTerminated({port}))) {
         close(listener);
         return -1;
     }
@@ -202,7 +213,7 @@ int vlk_rexec(char** host, unsigned short port, const char* user, const char* pa
 
     int channel = -1;
     if (!errorChannel) {
-        if (!sendWithZero(s, "")) {
+        if (!sendAll(s, zeroTerminated({""}))) {
             close(s);
             return -1;
         }
@@ -218,8 +229,10 @@ int vlk_rexec(char** host, unsigned short port, const char* user, const char* pa
         }
     }
 
-    if (sendWithZero(s, user) && sendWithZero(s, password) && sendWithZero(s, command) &&
-        accepted(s)) {
+    // A server refusing a field may hang up before the rest arrives: its
+    // answer is read even when sending failed.
+    bool sent = sendAll(s, zeroTerminated({user, password, command}));
+    if (accepted(s) && sent) {
         if (errorChannel) *errorChannel = channel;
         return s;
     }
