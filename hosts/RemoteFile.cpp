@@ -169,6 +169,7 @@ void InstallHost::readFile(const Str& dir, const Str& name, Str& out) {
     } else {
         dbFile << "readFile remote: " << dir << "," << name << std::endl;
         if (setupBufferedReadFile(dir, name)) {
+            bool child = openReads[this].kind == CHANNEL_CHILD;
             char* block = nullptr;
             for (int n; (n = contBufferedRead(block)) > 0; block = nullptr) {
                 out += Str(block, n);
@@ -176,6 +177,8 @@ void InstallHost::readFile(const Str& dir, const Str& name, Str& out) {
             }
             delete[] block;
             cleanupBufferedReadStuff();
+            // No command ran since the read started: the last child is its own.
+            if (child) finishChild();
         }
     }
     if (!out.empty()) out = withoutCarriageReturns(out);
