@@ -73,8 +73,9 @@ int my_close(int kind, int fd);
 
 // Reads both descriptors until each has ended, waiting on both at once and
 // showing "." for each second without data; then closes them and hands the
-// error text to hostFailures. Gives up, killing a child, after
-// commandIdleLimit() seconds without data on either descriptor.
+// error text to hostFailures. Both are always read without blocking, since
+// they are polled; buffer and size are unused (the transfer buffer is). Gives up, killing a child,
+// after commandIdleLimit() seconds without data on either descriptor.
 void collectOutput(int outFd, int errFd, char* buffer, int size, Str* output, Str* errors, int kind,
                    const InstallHost* ih, const Str& host, AccessMethod access);
 
@@ -92,5 +93,8 @@ void catchBrokenPipe();
 const Str& lastSshProgram();
 const Str& lastSshPath();
 
-// Where a local command's standard error goes for PIPE_INPUT.
+// The standard error of a PIPE_INPUT command goes to a fresh private file
+// named by this prefix and a unique suffix (never a fixed name in /tmp,
+// which another user could have planted as a link); it is read and removed
+// after the input has been sent.
 extern const char* const PIPE_STDERR_FILE;  // "/tmp/install-pipe-stderr"
