@@ -22,8 +22,40 @@ extern char** environ;
 
 namespace {
 
-pid_t currentChild = -1;
-bool currentChildIsSsh = false;
+struct Child {
+    pid_t pid;
+    bool ssh;
+};
+
+// Children not yet reaped, the latest last. A buffered read's child runs
+// while the command it feeds has its own, so there may be two.
+std::vector<Child>& children() {
+    static std::vector<Child>* c = new std::vector<Child>;
+    return *c;
+}
+
+// The exit status of a reaped child; 77 of an ssh child means its program
+// does not exist.
+int exitCode(const Child& child, int statusWord) {
+    if (!WIFEXITED(statusWord)) return 128 + (WIFSIGNALED(statusWord) ? WTERMSIG(statusWord) : 0);
+    int code = WEXITSTATUS(statusWord);
+    if (code == 77 && child.ssh) sshExeSearchFailed = 1;
+    return code;
+}
+
+// Reaps the other children that have ended already.
+void reapEnded() {
+    std::vector<Child>& c = children();
+    for (size_t i = 0; i < c.size();) {
+        int statusWord = 0;
+        if (waitpid(c[i].pid, &statusWord, WNOHANG) == c[i].pid) {
+            exitCode(c[i], statusWord);
+            c.erase(c.begin() + long(i));
+        } else {
+            ++i;
+        }
+    }
+}
 
 Str& sshProgramSeen() {
     static Str* s = new Str("<<unknown>>");
@@ -169,8 +201,7 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
         closeAll(fds);
         return 0;
     }
-    currentChild = pid;
-    currentChildIsSsh = useSsh != 0;
+    children().push_back(Child{pid, useSsh != 0});
     close(fds[0]);
     close(fds[3]);
     close(fds[5]);
@@ -181,23 +212,20 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
 }
 
 void killChild() {
-    if (currentChild > 0) kill(currentChild, SIGKILL);
+    if (!children().empty()) kill(children().back().pid, SIGKILL);
 }
 
 int finishChild() {
-    if (currentChild <= 0) return -1;
-    pid_t pid = currentChild;
-    currentChild = -1;
+    if (children().empty()) return -1;
+    Child child = children().back();
+    children().pop_back();
     // The child has closed its output and normally ends at once; one that
     // lingers past the idle limit is stopped.
-    if (!endsWithin(pid, commandIdleLimit())) kill(pid, SIGKILL);
+    if (!endsWithin(child.pid, commandIdleLimit())) kill(child.pid, SIGKILL);
     int statusWord = 0;
     pid_t r;
-    while ((r = waitpid(pid, &statusWord, 0)) < 0 && errno == EINTR) {
+    while ((r = waitpid(child.pid, &statusWord, 0)) < 0 && errno == EINTR) {
     }
-    if (r != pid) return -1;
-    if (!WIFEXITED(statusWord)) return 128 + (WIFSIGNALED(statusWord) ? WTERMSIG(statusWord) : 0);
-    int code = WEXITSTATUS(statusWord);
-    if (code == 77 && currentChildIsSsh) sshExeSearchFailed = 1;
-    return code;
+    reapEnded();
+    return r == child.pid ? exitCode(child, statusWord) : -1;
 }

@@ -58,10 +58,12 @@ int frexec(const Str& host, const Str& command, const char* user, const char* pa
 int forkCommand(const Str& host, int useSsh, const Str& command, const char* user,
                 const char* password, int* toCommand, int* fromOutput, int* fromError);
 
-// Waits for the child of the last kind-1 channel; exit status 77 of an ssh
-// child (its program does not exist) sets sshExeSearchFailed. Returns the
-// exit status (128 + signal for a killed child), -1 when there was none.
-// A child still running after commandIdleLimit() seconds is killed.
+// Waits for the child of the last kind-1 channel not yet waited for, and
+// reaps any earlier one that has ended (the child of a buffered read that
+// fed the command). Exit status 77 of an ssh child (its program does not
+// exist) sets sshExeSearchFailed. Returns the exit status (128 + signal for
+// a killed child), -1 when there was none. A child still running after
+// commandIdleLimit() seconds is killed.
 int finishChild();
 // Kills the child of the last kind-1 channel (a command given up).
 void killChild();

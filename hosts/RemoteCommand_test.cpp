@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 
 #include "engine/Platform.h"
@@ -167,6 +169,25 @@ TEST_F(LocalCommand, BadRemoteReadInputRunsNothing) {
         EXPECT_NE(access(marker.c_str(), F_OK), 0) << bad;
     }
     EXPECT_TRUE(logged("Bad remote file send!"));
+}
+
+// The remote media path: a buffered read open on one host feeds a command
+// on another; both children are reaped.
+TEST_F(LocalCommand, BufferedReadOfAnotherHostFeedsTheCommand) {
+    std::string text(1536 * 1024, 'm');
+    dir.write("image", text);
+    InstallHost source(localName(), "linux-ix86", "root", "", TRUSTED_HOST);
+    ASSERT_EQ(source.setupBufferedReadFile(dir.path().c_str(), "image"), 1) << log();
+    EXPECT_EQ(runFramed("wc -c", source.remoteReadInput(), InstallHost::REMOTE_READ_INPUT),
+              "1572864\n");
+    EXPECT_TRUE(logged("...remote sent 1572864 bytes to remote command"));
+    std::vector<std::string> marks = shown();
+    EXPECT_EQ(std::count(marks.begin(), marks.end(), ">"), 3);
+    // The reader's child is reaped by the next command at the latest.
+    EXPECT_EQ(runFramed("true"), "");
+    EXPECT_EQ(finishChild(), -1);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 }
 
 // 60 marks of 31 blocks each: the explanation once per process, then 50
