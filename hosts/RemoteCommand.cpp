@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engine/Args.h"
+#include "engine/Timer.h"
 #include "hosts/CommandInput.h"
 #include "hosts/CommandStreams.h"
 #include "model/DebugLog.h"
@@ -112,6 +113,7 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
                    const char* password, const Str& input, Str& output, Str& errors,
                    InstallHost::InputType inputType, const InstallHost* ih, int wrap) {
     errors = Str();
+    t.elapsed("Before Command");
     // A command that stops reading its input must not end the installer.
     catchBrokenPipe();
 
@@ -144,6 +146,7 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
     if (!output.empty()) dbFile << "\noutput:\n" << output << std::endl;
     errors.gsub("\r", "");
     if (!errors.empty()) dbFile << "stderr: " << errors << std::endl;
+    t.elapsed(("Command on host " + host + " finished.").chars());
 }
 
 void InstallHost::runCommand(const Str& command, const Str& input, Str& output, Str& errors,
