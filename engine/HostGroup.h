@@ -1,0 +1,87 @@
+// The hosts of one install run, sorted by host type, and the run's to-do
+// list: how scout results become states and operations, and how the
+// operations are planned and filed.
+#pragma once
+
+#include <ostream>
+
+#include "engine/FileSystemInfo.h"
+#include "engine/InstallOperation.h"
+#include "hosts/InstallHost.h"
+#include "model/Array.h"
+#include "model/InstallType.h"
+#include "model/Message.h"
+#include "model/Str.h"
+
+class HostGroup;
+
+class HostGroupEntry {
+  public:
+    // Never placed in a group: key "BOGUS HOST".
+    HostGroupEntry();
+    HostGroupEntry(InstallHost* host, HostGroup* group);
+
+    Str key;                    // "independent" for entry 0, else the host type shared by its hosts
+    Array<InstallHost*> hosts;  // the server, when present, first
+    Array<int> opIndexes;       // positions in the group's ops
+    HostGroup* group = nullptr;
+
+    // Adds host at the front when it is the run's server, else at the end.
+    void addHost(InstallHost* host);
+    // Turns one host's scout output into states and planned operations.
+    void processScoutInfo(InstallHost& host, Str output);
+    // Second pass for one type: read-only locations are resolved through
+    // the probe file that names the host that installed them.
+    void checkStates(const InstallType& type);
+};
+
+QS_ARRAY_LABEL(HostGroupEntry, "ptArray.HostGroupEntry");
+
+class HostGroup {
+  public:
+    // Entry 0 ("independent") holds every host; entries 1.. one host type each.
+    Array<HostGroupEntry> entries;
+    Array<InstallOperation> ops;
+    int failure = 0;
+
+    // A null host is ignored. The group owns the hosts it holds.
+    void addHost(InstallHost* host);
+    // The host of entry 0 with that name, or null.
+    InstallHost* getHost(const Str& name) const;
+
+    // Scouts every host and plans the whole run.
+    void figureOutWhatToDo();
+    // Files an operation, merging where allowed; archHint is null or "ipx".
+    void putOp(const InstallOperation& op, const char* archHint);
+    void addGetFrom(const Str& fromHost, InstallHost& host, const InstallType& type);
+    // 1 when needed kilobytes fit in fs after the pushes already planned onto it.
+    int isEnoughDisk(const FileSystemInfo& fs, int needed) const;
+    // The type of the named host of entry 0; empty when unknown.
+    Str hostArchitecture(const Str& name) const;
+    int haveW32() const;
+
+    // The printed to-do list.
+    void tellToDo(std::ostream& out);
+    // The to-do list as one message for the window front end, owned by the caller.
+    Message* toDoMessage() const;
+    // Runs the removals planned for the end, then deletes every host.
+    void cleanUp();
+
+    void setFailure() { failure = 1; }
+    int getFailure() const { return failure; }
+    int checkandresetFailure() {
+        int f = failure;
+        failure = 0;
+        return f;
+    }
+};
+
+extern HostGroup hostGroups;
+
+// Plans PC host entries[0].hosts[hostIndex]: a push per target platform
+// for every type with a path the host accepts (no disk probe).
+void pcFigureOutWhatToDo(Array<Str>& paths, Array<HostGroupEntry>& entries, int hostIndex);
+
+// Resets the multiplex mode so that the next putOp reads "@Multiplex@"
+// again (the mode is otherwise settled once per process).
+void resetMultiplexMode();
