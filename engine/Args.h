@@ -28,3 +28,14 @@ struct ArgInfo {
 };
 
 extern ArgInfo argInfo;
+
+// Options of the command-line installer; ends the process on usage errors.
+int zpiGetArgs(int argc, char** argv);
+// The words argv[optind] .. argv[argc-1]: settings, install type paths and
+// hosts; advances optind.
+void ProcessRest(int argc, char** argv);
+// Option pre-pass of the window front end: the argument vector (100
+// entries) for its forms, its count through newArgc.
+char** BuildUpArgs(int argc, char** argv, int* newArgc);
+// path when it names a directory that can be opened, else empty.
+Str CheckDir(const char* path);

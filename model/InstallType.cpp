@@ -1,9 +1,11 @@
 #include "model/InstallType.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/Args.h"
 #include "framework/bln_cipher.h"
+#include "hosts/InstallHost.h"
 #include "model/DebugLog.h"
 
 Array<InstallTypeData> InstallType::data;
@@ -53,19 +55,12 @@ bool InstallType::valid() const {
     return index_ >= 0 && index_ < data.length() && data[index_].validFor != INVALID;
 }
 
-namespace {
-
-// The installation password goes into shell commands: escape every
-// character the shell would interpret, the backslash first so that added
-// backslashes are not doubled.
 Str shellEscaped(const Str& clear) {
     Str out(clear);
     for (const char* c : {"\\", "^", "$", "\"", "'", "`", ">", "<", ";", "|", "="})
         out.gsub(c, Str("\\") + c);
     return out;
 }
-
-}  // namespace
 
 void InstallTypeData::setPath(const Str& value) {
     if (id == "IP" && !value.empty()) {
@@ -109,10 +104,38 @@ void InstallType::setDefaultPath(const Str& value) const {
     followLinks(*this, [&value](const InstallType& t) { t.entry().defaultPath = value; });
 }
 
-Str InstallType::myPath(const InstallHost*) const {
-    // Drive specifications are adjusted only for client installs (kind 2)
-    // on PC hosts; both front ends run server installs.
-    return valid() ? entry().path : Str();
+namespace {
+
+bool isPcHost(const InstallHost& host) {
+    return host.isW32() || host.isOS2();
+}
+
+// "x:/dir" on a Unix host: the drive means nothing there.
+Str withoutDriveSpec(const InstallHost& host, const Str& p) {
+    if (p.length() <= 2 || p[0] == '/' || p[1] != ':' || p[2] != '/') return p;
+    Str out = p.after(':');
+    dbFile << host.getName() << ": removed drive spec from path: " << out << std::endl;
+    return out;
+}
+
+// "/dir" on a PC host: the host's default drive in front.
+Str withDriveSpec(const InstallHost& host, const Str& p) {
+    if (p.empty() || p[0] != '/' || (p.length() > 1 && p[1] == '/')) return p;
+    Str drive = argInfo.config.translate(&host, "@DefaultDosDrive@");
+    if (drive.empty()) {
+        const Str& base = host.getToolsLoc();
+        drive = host.isOS2() && base.contains('/') ? base.before('/') : Str("c:");
+    }
+    dbFile << host.getName() << ": added drive spec " << drive << " to path " << p << std::endl;
+    return drive + p;
+}
+
+}  // namespace
+
+Str InstallType::myPath(const InstallHost* host) const {
+    Str p = valid() ? entry().path : Str();
+    if (!host || argInfo.kind != 2) return p;
+    return isPcHost(*host) ? withDriveSpec(*host, p) : withoutDriveSpec(*host, p);
 }
 
 namespace {
@@ -200,4 +223,48 @@ Str InstallType::dump() const {
 Str BaseName(const Str& path) {
     Str last = path.from('/', -1);
     return last.empty() ? path : Str(last.after(0));
+}
+
+namespace {
+
+// The choices offered for type, separated by "(SeP)", absolute ones under
+// prefix; or its single default.
+Str choiceText(const InstallType& type, const Str& prefix, bool baseName) {
+    const InstallTypeData& d = type.entry();
+    if (d.choices.length() > 0) {
+        Str list;
+        for (int i = 0; i < d.choices.length(); ++i) {
+            if (i > 0) list += "(SeP)";
+            const Str& choice = d.choices[i];
+            list += choice.length() > 0 && choice[0] == '/' ? prefix + choice : choice;
+        }
+        return ":" + list + ":0";
+    }
+    if (d.id == "ZPI_NAME")
+        return ":" + (argInfo.serverName.empty() ? localName() : argInfo.serverName);
+    if (d.defaultPath.length() > 0 && d.defaultPath[0] == '/')
+        return ":" + (baseName ? prefix + "/" + BaseName(d.defaultPath) : prefix + d.defaultPath);
+    return ":" + d.defaultPath;
+}
+
+}  // namespace
+
+char* fillInOption(char* entry, const Str& prefixSpec) {
+    Str prefix = prefixSpec;
+    bool baseName = prefix.length() > 0 && prefix[prefix.length() - 1] == '!';
+    if (baseName) prefix = prefix.before(prefix.length() - 1);
+    if (!entry || entry[0] != '-' || !entry[1]) return entry;
+    Str rest(entry + 2);
+    Str value = rest.contains(':') ? rest.after(':') : Str();
+    if (!value.empty()) rest = rest.before(':');
+    Str name = rest;
+    if (entry[2] == '@') name = Str(rest.after('@')).before('@');
+    InstallType type(name);
+    if (!type.valid()) return entry;
+    Str text = Str("-") + entry[1] + rest + ":" + type.entry().label +
+               choiceText(type, prefix, baseName) + ":" + value;
+    Str translated = argInfo.config.translate(nullptr, text);
+    char* out = new char[translated.length() + 1];
+    std::memcpy(out, translated.chars(), size_t(translated.length()) + 1);
+    return out;
 }

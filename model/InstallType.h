@@ -80,3 +80,13 @@ std::ostream& operator<<(std::ostream& out, const InstallType& t);
 
 // The last component of path; path itself when it has no "/".
 Str BaseName(const Str& path);
+
+// The installation password goes into shell commands: every character the
+// shell would interpret escaped, the backslash first so that added
+// backslashes are not doubled.
+Str shellEscaped(const Str& clear);
+
+// One option entry of the window front end ("-" letter type[":" value])
+// with the type's label and choices filled in for its forms; a new text
+// (new[]), or entry itself when nothing is filled in.
+char* fillInOption(char* entry, const Str& prefix);

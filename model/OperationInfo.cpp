@@ -78,6 +78,15 @@ const T& entryFor(const Array<T>& entries, const InstallType& type, const Str& a
 
 }  // namespace
 
+OperationInfo::OperationInfo(const Str& name) {
+    Str text;
+    argInfo.cdrom.getIndex(name, text);
+    if (text.empty()) return;
+    std::istringstream in(text.str());
+    parse(in);
+    valid_ = 1;
+}
+
 OperationInfo::OperationInfo(const char* text, const Str& productName) : productName_(productName) {
     dbFile << "processing index data for product " << productName << std::endl;
     if (!text) {

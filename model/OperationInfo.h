@@ -18,6 +18,9 @@ extern int upgrade_hack;
 class OperationInfo {
   public:
     OperationInfo() = default;
+    // The index named name on the run's medium; valid when the medium is
+    // open and the index text is not empty.
+    explicit OperationInfo(const Str& name);
     // An index given as text.
     OperationInfo(const char* text, const Str& productName);
 

@@ -1,0 +1,21 @@
+// The phases of one run of the command-line installer.
+#pragma once
+
+#include <ostream>
+
+// Reads the arguments, builds the server's install host, plans and prints
+// the failures and the to-do list on out.
+void zpi_install_check(int argc, char** argv, std::ostream& out);
+// Carries out the to-do list.
+void zpi_install_doit();
+// Cleans up the host group and empties the run's lists.
+void zpi_goodbye();
+// The install host of the run's server, added to the host group; a host
+// that cannot be built is a recorded failure.
+void zpiBuildHost();
+// The usage text on standard error, then exit status 2.
+[[noreturn]] void serverCliUsage();
+// Concurrent runs against one server are not prevented: takes no lock.
+void getInstallLock();
+
+extern const char* const quillset_cli_usage;
