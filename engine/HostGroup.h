@@ -33,6 +33,11 @@ class HostGroupEntry {
     // Second pass for one type: read-only locations are resolved through
     // the probe file that names the host that installed them.
     void checkStates(const InstallType& type);
+
+  private:
+    // A GETFROM line naming the host itself: the next line of output is the
+    // location's disk probe, consumed when it parses.
+    void planPush(InstallHost& host, const InstallType& type, Str& output);
 };
 
 QS_ARRAY_LABEL(HostGroupEntry, "ptArray.HostGroupEntry");

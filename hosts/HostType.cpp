@@ -2,13 +2,13 @@
 // answers to "ver" and to uname, matched against the identity table.
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
+#include "engine/Platform.h"
 #include "framework/qrx_exception.h"
 #include "hosts/HostMessages.h"
 #include "hosts/InstallHost.h"
 #include "hosts/Os2Host.h"
 #include "hosts/RemoteCommand.h"
 #include "hosts/Status.h"
-#include "hosts/Wisp.h"
 #include "model/DebugLog.h"
 
 namespace {

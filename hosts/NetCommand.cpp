@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "engine/Args.h"
+#include "engine/Platform.h"
 #include "hosts/HostMessages.h"
 #include "hosts/RemoteCommand.h"
 #include "hosts/Rexec.h"
-#include "hosts/Wisp.h"
 #include "model/DebugLog.h"
 
 namespace {

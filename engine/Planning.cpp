@@ -1,0 +1,264 @@
+// Planning the to-do list: scouting every host, deciding per host and type,
+// and filing operations in the host group.
+#include <cstring>
+
+#include "engine/Args.h"
+#include "engine/HostFailure.h"
+#include "engine/HostGroup.h"
+#include "engine/Platform.h"
+#include "framework/qrx_exception.h"
+#include "hosts/HostMessages.h"
+#include "model/Catalog.h"
+#include "model/DebugLog.h"
+
+namespace {
+
+// Free space assumed on a PC host, which is not probed.
+constexpr int kPcFreeKB = 30000;
+
+enum MultiplexMode { MULTIPLEX_UNSETTLED, MULTIPLEX_OFF, MULTIPLEX_ON };
+MultiplexMode multiplexMode = MULTIPLEX_UNSETTLED;
+
+bool multiplexing() {
+    if (multiplexMode == MULTIPLEX_UNSETTLED) {
+        Str value = argInfo.config.translate(nullptr, "@Multiplex@");
+        bool on = !value.empty() && value != "no" && value != "No";
+        multiplexMode = on ? MULTIPLEX_ON : MULTIPLEX_OFF;
+    }
+    return multiplexMode == MULTIPLEX_ON;
+}
+
+const Str& typeName(const InstallType& type) {
+    return type.entry().id;
+}
+
+const OperationInfo& planningIndex() {
+    switch (argInfo.kind) {
+        case 3:
+            return argInfo.productIndex;
+        case 4:
+            return argInfo.patchIndex;
+        default:
+            return argInfo.index;
+    }
+}
+
+bool samePackage(const FilePack& a, const FilePack& b) {
+    return a.fileNumber() == b.fileNumber() && a.arch() == b.arch() &&
+           a.installType() == b.installType();
+}
+
+// Failure 116 for the host, followed by 118 carrying the exception.
+void recordUnreachable(const Str& host, const QRX_Exception& e) {
+    Message m = installMessage(116, {host});
+    QRX_MsgArg inner = qrx_arg_message(e.message());
+    m.add_msg(qrx_msg_new(InstallCatalog.name, InstallCatalog.text(118), 118, &inner, 1), 1);
+    hostFailures.addFailure(host, m);
+}
+
+Array<Str> pcTargets(const InstallHost& host) {
+    Array<Str> targets;
+    if (host.getType() != "ipx") {
+        dbFile << "pcFigureOutWhatToDo - Single filepack distribution" << std::endl;
+        targets.put(host.getType());
+        return targets;
+    }
+    dbFile << "pcFigureOutWhatToDo - Multi-filepack distribution" << std::endl;
+    dbFile << "Looking up NWMS " << host.getName() << "..." << std::endl;
+    Array<Str> clients = netWareSiteClients(host.getName());
+    for (int i = 0; i < clients.length(); ++i) {
+        Str platform = clients[i].after(';');
+        if (platform.contains(';')) platform = platform.before(';');
+        dbFile << "NWMS Client -> " << platform << std::endl;
+        bool known = false;
+        for (int k = 0; k < targets.length() && !known; ++k) known = targets[k] == platform;
+        if (!known) targets.put(platform);
+    }
+    return targets;
+}
+
+}  // namespace
+
+void resetMultiplexMode() {
+    multiplexMode = MULTIPLEX_UNSETTLED;
+}
+
+void HostGroup::figureOutWhatToDo() {
+    if (entries.length() == 0) return;
+    Array<Str> paths;
+    for (int i = 0; i < InstallType::data.length(); ++i) paths.put(Str());
+    dbFile << "Gathering and processing install data" << std::endl;
+    for (int i = 0; i < entries[0].hosts.length(); ++i) {
+        InstallHost& host = *entries[0].hosts[i];
+        Message inspecting = catalogMessage(InstallOpsCatalog, 8, Array<Str>().put(host.getName()));
+        milestone(inspecting.qrx_msg());
+        if (host.pcInstall()) {
+            dbFile << "Trying to communicate with -> " << host.getName() << std::endl;
+            try {
+                pcFigureOutWhatToDo(paths, entries, i);
+            } catch (const QRX_Exception& e) {
+                dbFile << "PC MILESTONE exception: " << e.text() << std::endl;
+                recordUnreachable(host.getName(), e);
+            }
+        } else {
+            entries[0].processScoutInfo(host, host.scoutForInstall());
+        }
+    }
+    dbFile << "Checking for errors:" << std::endl;
+    const OperationInfo& index = planningIndex();
+    for (int j = 0; j < entries.length(); ++j) {
+        for (int i = 0; i < InstallType::data.length(); ++i) {
+            InstallType type(i);
+            DistKind k = index.kind(type, entries[j].key);
+            if (k == DIST_NONE) continue;
+            if ((j == 0) == (k == ARCH_SPECIFIC)) continue;
+            entries[j].checkStates(type);
+        }
+    }
+    dbFile << "Done checking for errors." << std::endl;
+}
+
+void HostGroup::putOp(const InstallOperation& op, const char* archHint) {
+    bool multiplex = multiplexing();
+    DistKind kind = DIST_NONE;
+    Str name;
+    switch (op.kind) {
+        case PUSH_FILEPACK:
+        case GET_FROM:
+        case ALREADY_INSTALLED: {
+            const FilePack& fp = findFilePackSpecific(op.type, op.hostType, op.host);
+            kind = fp.kind();
+            name = fp.arch();
+            if (kind == DIST_NONE) {
+                recordFailure(op.host, 112, {typeName(op.type)});
+                break;
+            }
+            if (op.kind != PUSH_FILEPACK || !multiplex) break;
+            for (int i = 0; i < ops.length(); ++i) {
+                InstallOperation& other = ops[i];
+                if (other.kind != PUSH_FILEPACK || !samePackage(other.filePack, op.filePack) ||
+                    other.fs.clientPath != op.fs.clientPath)
+                    continue;
+                dbFile << "piggybacked push to " << op.host << " onto push to " << other.host
+                       << std::endl;
+                other.list.put(op.host);
+                return;
+            }
+            break;
+        }
+        case EXEC_SCRIPT:
+            kind = op.script.kind();
+            name = op.script.arch();
+            break;
+        case RM_FILE:
+            for (int i = 0; i < ops.length(); ++i) {
+                InstallOperation& other = ops[i];
+                if (other.kind != RM_FILE || other.host != op.host) continue;
+                for (int f = 0; f < op.list.length(); ++f) other.list.put(op.list[f]);
+                return;
+            }
+            kind = MACHINE_SPECIFIC;
+            break;
+        default:
+            break;
+    }
+    int entry = -1;
+    if (kind == MACHINE_SPECIFIC || kind == MACHINE_INDEPENDENT) {
+        entry = 0;
+    } else if (kind == ARCH_SPECIFIC) {
+        bool ipx = archHint && strcmp(archHint, "ipx") == 0;
+        for (int j = 1; j < entries.length() && entry < 0; ++j) {
+            const Str& key = entries[j].key;
+            if (ipx ? key == "ipx" : name.index(key) == 0) entry = j;
+        }
+        if (entry < 0) return;
+    } else {
+        dbFile << "Trying to putOp a bogus op!!!" << std::endl;
+        return;
+    }
+    ops.put(op);
+    entries[entry].opIndexes.put(ops.length() - 1);
+}
+
+void HostGroup::addGetFrom(const Str& fromHost, InstallHost& host, const InstallType& type) {
+    host.setState(type, FS_FAILED);
+    InstallHost* source = getHost(fromHost);
+    if (!source) {
+        dbFile << "don't know about host: " << fromHost << std::endl;
+        recordFailure(host.getName(), 108, {typeName(type), fromHost});
+        return;
+    }
+    for (int j = 0; j < entries.length(); ++j) {
+        HostGroupEntry& e = entries[j];
+        if (j != 0 && e.key != source->getType()) continue;
+        DistKind k = findFilePackSpecific(type, e.key, host.getName()).kind();
+        if (k == DIST_NONE) continue;
+        if (k == MACHINE_SPECIFIC) {
+            recordFailure(host.getName(), 109, {typeName(type), fromHost});
+            return;
+        }
+        if (k == ARCH_SPECIFIC && host.getType() != source->getType()) {
+            recordFailure(host.getName(), 110, {typeName(type), fromHost});
+            return;
+        }
+        ops.put(opGetFrom(type, fromHost, host.getName(), e.key));
+        e.opIndexes.put(ops.length() - 1);
+        host.setState(type, FS_GETFROM);
+        return;
+    }
+    recordFailure(host.getName(), 111, {typeName(type), fromHost});
+}
+
+int HostGroup::isEnoughDisk(const FileSystemInfo& fs, int needed) const {
+    dbFile << "isEnough looking at fsi " << fs << std::endl;
+    int used = 0;
+    for (int i = 0; i < ops.length(); ++i) {
+        const InstallOperation& op = ops[i];
+        if (op.kind != PUSH_FILEPACK || op.fs.serverMountedOn != fs.serverMountedOn ||
+            op.fs.server != fs.server)
+            continue;
+        dbFile << "isEnough added fsi " << op.fs << std::endl;
+        used += op.filePack.sizeKB();
+    }
+    int left = fs.kbytesFree - used;
+    dbFile << "isEnough needed=" << needed << " free=" << left << std::endl;
+    return needed <= left ? 1 : 0;
+}
+
+void pcFigureOutWhatToDo(Array<Str>& paths, Array<HostGroupEntry>& entries, int hostIndex) {
+    InstallHost& host = *entries[0].hosts[hostIndex];
+    HostGroup& group = *entries[0].group;
+    for (int i = 0; i < InstallType::data.length(); ++i) {
+        const Str& path = InstallType(i).entry().path;
+        if (!path.empty()) paths[i] = path;
+    }
+    bool ipx = host.getType() == "ipx";
+    for (int i = 0; i < InstallType::data.length(); ++i) {
+        InstallType type(i);
+        if (paths[i].empty() || type.variable() || !host.checkPath(paths[i], type)) continue;
+        FileSystemInfo fs;
+        fs.server = fs.client = fs.mountedOn = host.getName();
+        fs.serverPath = fs.clientPath = paths[i];
+        fs.kbytesFree = kPcFreeKB;
+        Array<Str> targets;
+        try {
+            targets = pcTargets(host);
+        } catch (const QRX_Exception& e) {
+            recordUnreachable(host.getName(), e);
+            dbFile << "FAILURE: Looking for/talking to NWMS" << std::endl;
+            return;
+        }
+        for (int k = 0; k < targets.length(); ++k) {
+            dbFile << "Looking for filepack for type " << targets[k] << std::endl;
+            InstallOperation op = opDoFilePack(type, fs, targets[k], Str());
+            if (op.kind != OP_INVALID) {
+                host.setState(type, FS_PUSH);
+                group.putOp(op, ipx ? "ipx" : nullptr);
+                dbFile << "QUEUEDFORINSTALL" << std::endl;
+            } else {
+                host.setState(type, FS_FAILED);
+                dbFile << "FAILURE" << std::endl;
+            }
+        }
+    }
+}

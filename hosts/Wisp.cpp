@@ -1,5 +1,0 @@
-#include "hosts/Wisp.h"
-
-int installWisp(const char*, const char*, const char*, Str&) {
-    return 0;
-}
