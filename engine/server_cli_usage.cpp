@@ -1,0 +1,30 @@
+// The usage text of the command-line installer, shared by the argument
+// reader and the run.
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/server_cli.h"
+
+const char* const quillset_cli_usage =
+    "Usage: quillset_cli -c <cdrom-path> [<optional-flags>] [<optional-variables>]\n"
+    " <optional-flags>:\n"
+    "    -a <server-name>\n"
+    "    -I you will be prompted for an installation password.  This password \n"
+    "       would then need to be given when installing clients.\n"
+    "    -i <install-index-file>\n"
+    "    -P  you will be prompted for root's password\n"
+    "    -z <variable-file>\n"
+    "    -Z <variable-entry>\n"
+    " <optional-variables>: take the form: <variable id from index file>=<value>\n"
+    "    BIN=<binaries-directory>\n"
+    "    LIB=<libraries-directory>\n"
+    "    ZPIDB=<server-database-directory>\n"
+    "    MAN=<man-page-directory>\n"
+    "    APPD=<X11-app-defaults-directory>\n"
+    "    CAT=<message-catalog-directory>\n"
+    "    RN=<region-name>\n";
+
+[[noreturn]] void serverCliUsage() {
+    std::fprintf(stderr, "%s\n", quillset_cli_usage);
+    std::exit(2);
+}
