@@ -1,0 +1,141 @@
+// The command-line installer as a program: usage errors, the root check,
+// the confirmation and the missing server name.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+const std::string kProgram = QS_BUILD_DIR "/quillset_cli";
+
+const std::string kUsage =
+    "Usage: quillset_cli -c <cdrom-path> [<optional-flags>] [<optional-variables>]\n"
+    " <optional-flags>:\n"
+    "    -a <server-name>\n"
+    "    -I you will be prompted for an installation password.  This password \n"
+    "       would then need to be given when installing clients.\n"
+    "    -i <install-index-file>\n"
+    "    -P  you will be prompted for root's password\n"
+    "    -z <variable-file>\n"
+    "    -Z <variable-entry>\n"
+    " <optional-variables>: take the form: <variable id from index file>=<value>\n"
+    "    BIN=<binaries-directory>\n"
+    "    LIB=<libraries-directory>\n"
+    "    ZPIDB=<server-database-directory>\n"
+    "    MAN=<man-page-directory>\n"
+    "    APPD=<X11-app-defaults-directory>\n"
+    "    CAT=<message-catalog-directory>\n"
+    "    RN=<region-name>\n"
+    "\n";
+
+class QuillsetCli : public testing::Test {
+  protected:
+    void SetUp() override {
+        chmod(dir.path().c_str(), 0777);  // the log of a run as another user
+        medium = dir.file("medium");
+        mkdir(medium.c_str(), 0755);
+        std::ofstream(medium + "/QRX.IND") << "QRX:description:Test server\n"
+                                              "QRX:id:BIN:Binaries:server::default=/usr/bin\n"
+                                              "QRX:fp:BIN:generic::10:1\n";
+    }
+
+    testutil::RunResult quillset(std::vector<std::string> args, const std::string& input = "",
+                                 std::vector<std::string> env = {}) {
+        args.insert(args.begin(), kProgram);
+        env.push_back("QUILLSET_DEBUG_LOG=" + log());
+        return testutil::run(args, input, env);
+    }
+    std::string log() const { return dir.file("log"); }
+    bool logged(const std::string& s) const {
+        return testutil::readFile(log()).find(s) != std::string::npos;
+    }
+
+    testutil::TempDir dir;
+    std::string medium;
+};
+
+TEST_F(QuillsetCli, UsageErrorsExitTwo) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        std::string logLine;
+    } cases[] = {
+        {{}, "Error: no cdrom path specified.\n" + kUsage, ""},
+        {{"-a", "tiger"}, "Error: no cdrom path specified.\n" + kUsage, ""},
+        {{"-x", "-c", "/"}, kUsage, "Unknown option was passed: x\n"},
+        {{"-c"}, kUsage, "Unknown option was passed: c\n"},
+        {{"-c", "/nonexistent/medium"},
+         "Error: no valid index file found in cdrom directory.\n" + kUsage,
+         ""},
+    };
+    for (const Case& c : cases) {
+        testutil::RunResult r = quillset(c.args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.err, c.err) << testing::PrintToString(c.args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(logged(c.logLine)) << c.logLine;
+    }
+}
+
+TEST_F(QuillsetCli, InvalidIndexOption) {
+    testutil::RunResult r = quillset({"-c", medium, "-i", "NOPE:extra"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "Error processing index file `NOPE' (extra).\n");
+}
+
+TEST_F(QuillsetCli, CallerWhoIsNotRoot) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to run as another user";
+    std::vector<std::string> asNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                         "--clear-groups", kProgram};
+    std::string env = "QUILLSET_DEBUG_LOG=" + log();
+    testutil::RunResult refused = testutil::run(asNobody, "", {env, "IgnoreRoot="});
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(refused.err, "Error: you must be root to run server install.\n");
+    testutil::RunResult ignored = testutil::run(asNobody, "", {env, "IgnoreRoot=1"});
+    EXPECT_EQ(ignored.status, 2);
+    EXPECT_EQ(ignored.err,
+              "Error: you must be root to run server install.\n"
+              "Error: no cdrom path specified.\n" +
+                  kUsage);
+}
+
+TEST_F(QuillsetCli, MissingServerNameAndAnswers) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        bool prompted;
+        bool executed;
+    } cases[] = {
+        {{"-c", medium}, "n\n", true, false},      {{"-c", medium}, "N\n", true, false},
+        {{"-c", medium}, "  \n x\n", true, false}, {{"-c", medium}, "\n y\n", true, true},
+        {{"-c", medium}, "Y", true, true},         {{"-y", "-c", medium}, "", false, true},
+    };
+    for (const Case& c : cases) {
+        std::string what = testing::PrintToString(c.args) + " " + c.input;
+        testutil::RunResult r = quillset(c.args, c.input);
+        EXPECT_EQ(r.status, 0) << what;
+        EXPECT_EQ(r.out.find("Missing ZPI host argument.\n"), 0u) << what << r.out;
+        EXPECT_EQ(r.out.find("Continue(y/n)? ") != std::string::npos, c.prompted) << what;
+        EXPECT_TRUE(logged("Missing ZPI host argument.\n")) << what;
+        EXPECT_EQ(logged("Entering ZPI install doit"), c.executed) << what;
+        EXPECT_TRUE(logged("Entering goodbye")) << what;
+        EXPECT_TRUE(logged("leaving main. real ms=")) << what;
+    }
+}
+
+TEST_F(QuillsetCli, ServerNameFromTheConfiguration) {
+    testutil::RunResult r =
+        quillset({"-c", medium, "-Z", "generic ZPI_NAME\nno-such-host.invalid\n%%\n"}, "n\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("Missing ZPI host argument."), std::string::npos);
+    EXPECT_TRUE(logged("Processing host no-such-host.invalid...\n"));
+}
+
+}  // namespace
