@@ -114,6 +114,18 @@ TEST_F(CdromTest, CopyOfAnOpenMediumIsOpenOnTheSameDirectory) {
     EXPECT_EQ(namedCopy.name(), "tiger:/cdrom");
 }
 
+TEST_F(CdromTest, UnreachableHostLeavesTheMediumClosed) {
+    Cdrom m;
+    EXPECT_EQ(m.reset("no-such-host.invalid:/cdrom", PHASE_SERVER), 0);
+    EXPECT_FALSE(m.isOpen());
+    EXPECT_EQ(m.path(), "/cdrom");
+    EXPECT_NE(report().find("This node, which owns the source media image, is not reachable."),
+              std::string::npos);
+    Str text = "stale";
+    m.getContents(text);
+    EXPECT_EQ(text, "");
+}
+
 TEST_F(CdromTest, ProductMediumOnAnotherHostMustBeAManagedNode) {
     Cdrom m;
     EXPECT_EQ(m.reset("faraway.invalid", "/cdrom", "", nullptr, PHASE_PRODUCT), 0);
