@@ -1,6 +1,7 @@
 #include "engine/HostGroup.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -460,6 +461,22 @@ TEST_F(PlanTest, SecondPassSkipsTypesWithoutPath) {
     type("ETC").setPath("");
     hostGroups.entries[0].checkStates(type("ETC"));
     EXPECT_TRUE(logged("check skipping type InstallType(ETC) arch independent"));
+}
+
+TEST_F(PlanTest, CleanUpRemovesProbeFilesInOneCallAndEmptiesTheGroup) {
+    testutil::TempDir location;
+    std::string a = location.write("probeBIN", "x"), b = location.write("probeLIB", "x");
+    InstallHost* here = add(localName().chars(), "linux-ix86");
+    hostGroups.putOp(opRmFile(type("BIN"), a.c_str(), here->getName()), nullptr);
+    hostGroups.putOp(opRmFile(type("LIB"), b.c_str(), here->getName()), nullptr);
+    hostGroups.putOp(opAlreadyInstalled(type("BIN"), "", "gone", "linux-ix86"), nullptr);
+    hostGroups.cleanUp();
+    EXPECT_EQ(access(a.c_str(), F_OK), -1);
+    EXPECT_EQ(access(b.c_str(), F_OK), -1);
+    EXPECT_EQ(hostGroups.entries.length(), 0);
+    EXPECT_EQ(hostGroups.ops.length(), 0);
+    EXPECT_TRUE(logged("Can't find host for op 1"));
+    EXPECT_TRUE(logged("Done executing any RM_FILE commands."));
 }
 
 }  // namespace
