@@ -18,6 +18,17 @@
 
 ArgInfo argInfo;
 
+const OperationInfo& runIndex() {
+    switch (argInfo.kind) {
+        case 3:
+            return argInfo.productIndex;
+        case 4:
+            return argInfo.patchIndex;
+        default:
+            return argInfo.index;
+    }
+}
+
 namespace {
 
 const char* const kGeneric = "generic";

@@ -29,6 +29,10 @@ struct ArgInfo {
 
 extern ArgInfo argInfo;
 
+// The index the run's kind selects: 3 the product index, 4 the patch
+// index, otherwise the server index.
+const OperationInfo& runIndex();
+
 // Options of the command-line installer; ends the process on usage errors.
 int zpiGetArgs(int argc, char** argv);
 // The words argv[optind] .. argv[argc-1]: settings, install type paths and

@@ -32,17 +32,6 @@ const Str& typeName(const InstallType& type) {
     return type.entry().id;
 }
 
-const OperationInfo& planningIndex() {
-    switch (argInfo.kind) {
-        case 3:
-            return argInfo.productIndex;
-        case 4:
-            return argInfo.patchIndex;
-        default:
-            return argInfo.index;
-    }
-}
-
 bool samePackage(const FilePack& a, const FilePack& b) {
     return a.fileNumber() == b.fileNumber() && a.arch() == b.arch() &&
            a.installType() == b.installType();
@@ -105,7 +94,7 @@ void HostGroup::figureOutWhatToDo() {
         }
     }
     dbFile << "Checking for errors:" << std::endl;
-    const OperationInfo& index = planningIndex();
+    const OperationInfo& index = runIndex();
     for (int j = 0; j < entries.length(); ++j) {
         for (int i = 0; i < InstallType::data.length(); ++i) {
             InstallType type(i);

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "engine/Args.h"
+#include "engine/FileSystemInfo.h"
 #include "engine/HostFailure.h"
 #include "hosts/InstallHost.h"
 #include "hosts/Status.h"
 #include "model/DebugLog.h"
+#include "model/InstallType.h"
 #include "model/config_data.h"
 #include "tests/test_util.h"
 
@@ -38,6 +40,30 @@ class HostTest : public testing::Test {
 
     std::string log() const { return testutil::readFile(dir.file("log")); }
     bool logged(const std::string& s) const { return log().find(s) != std::string::npos; }
+
+    // Scouts BIN and LIB under dir on h as the server named server: each
+    // type gets its GETFROM line followed by a disk probe that
+    // processDfSequence accepts, and no failure is recorded.
+    static void expectScoutOfTwoTypes(InstallHost* h, const Str& dir, const Str& server) {
+        argInfo.serverName = server;
+        for (const char* id : {"BIN", "LIB"}) {
+            InstallType t{Str(id)};
+            t.entry().path = dir + "/" + id;
+            t.entry().enabled = 1;
+            t.entry().validFor = BOTH;
+        }
+        Str scout = h->scoutForInstall();
+        for (const char* id : {"BIN", "LIB"}) {
+            SCOPED_TRACE(id);
+            Str line = "GETFROM:" + h->getName() + ":" + id + "\n";
+            int at = scout.index(line);
+            ASSERT_GE(at, 0) << scout;
+            FileSystemInfo fs;
+            EXPECT_EQ(h->processDfSequence(scout.from(at + line.length()), fs, -1), 1) << scout;
+            EXPECT_EQ(fs.clientPath, dir + "/" + id);
+        }
+        EXPECT_EQ(report(), "");
+    }
 
     // The failure report as printed after planning.
     static std::string report() {

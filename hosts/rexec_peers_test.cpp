@@ -163,24 +163,7 @@ TEST_F(RexecAccess, HostTypeCommandsFilesAndScout) {
     Str server, fsDir;
     EXPECT_EQ(h->findFS(dir + "/fs", server, fsDir), 1) << log();
 
-    argInfo.serverName = peer.address().c_str();
-    for (const char* id : {"BIN", "LIB"}) {
-        InstallType t{Str(id)};
-        t.entry().path = dir + "/" + id;
-        t.entry().enabled = 1;
-        t.entry().validFor = BOTH;
-    }
-    Str scout = h->scoutForInstall();
-    for (const char* id : {"BIN", "LIB"}) {
-        SCOPED_TRACE(id);
-        Str line = "GETFROM:" + h->getName() + ":" + id + "\n";
-        int at = scout.index(line);
-        ASSERT_GE(at, 0) << scout;
-        FileSystemInfo fs;
-        EXPECT_EQ(h->processDfSequence(scout.from(at + line.length()), fs, -1), 1) << scout;
-        EXPECT_EQ(fs.clientPath, dir + "/" + id);
-    }
-    EXPECT_EQ(report(), "");
+    expectScoutOfTwoTypes(&*h, dir, peer.address().c_str());
 }
 
 TEST_F(RexecAccess, RefusedLoginIsRecordedForTheHost) {

@@ -64,24 +64,7 @@ TEST_F(RshAccess, HostTypeCommandsFilesAndScout) {
     h->rmFile(dir, "probe.txt");
     EXPECT_EQ(h->fileExists(dir, "probe.txt"), 0);
 
-    argInfo.serverName = address;
-    for (const char* id : {"BIN", "LIB"}) {
-        InstallType t{Str(id)};
-        t.entry().path = dir + "/" + id;
-        t.entry().enabled = 1;
-        t.entry().validFor = BOTH;
-    }
-    Str scout = h->scoutForInstall();
-    for (const char* id : {"BIN", "LIB"}) {
-        SCOPED_TRACE(id);
-        Str line = "GETFROM:" + h->getName() + ":" + id + "\n";
-        int at = scout.index(line);
-        ASSERT_GE(at, 0) << scout;
-        FileSystemInfo fs;
-        EXPECT_EQ(h->processDfSequence(scout.from(at + line.length()), fs, -1), 1) << scout;
-        EXPECT_EQ(fs.clientPath, dir + "/" + id);
-    }
-    EXPECT_EQ(report(), "");
+    expectScoutOfTwoTypes(&*h, dir, address);
 }
 
 // A server on the shell port that accepts and never answers: the login is

@@ -134,21 +134,6 @@ std::ostream& operator<<(std::ostream& out, const GuiItem& g) {
                << " " << g.value() << std::endl;
 }
 
-namespace {
-
-const OperationInfo& runIndex() {
-    switch (argInfo.kind) {
-        case 3:
-            return argInfo.productIndex;
-        case 4:
-            return argInfo.patchIndex;
-        default:
-            return argInfo.index;
-    }
-}
-
-}  // namespace
-
 const FilePack& findFilePack(const InstallType& type, const Str& arch) {
     return runIndex().filePack(type, arch);
 }
