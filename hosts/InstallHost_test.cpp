@@ -7,20 +7,7 @@
 
 namespace {
 
-class InstallHostModel : public HostTest {
-  protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        savedTypes_ = InstallType::data;
-    }
-    void TearDown() override {
-        InstallType::data = savedTypes_;
-        HostTest::TearDown();
-    }
-
-  private:
-    Array<InstallTypeData> savedTypes_;
-};
+class InstallHostModel : public HostTest {};
 
 TEST_F(InstallHostModel, TypePrefixesAndEngine) {
     struct Case {

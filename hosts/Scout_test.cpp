@@ -15,15 +15,7 @@ class ScoutTest : public HostTest {
   protected:
     void SetUp() override {
         HostTest::SetUp();
-        savedTypes_ = InstallType::data;
-        InstallType::data = Array<InstallTypeData>();
-        argInfo.index = OperationInfo("", "ZZ");
-        argInfo.kind = 1;
-        argInfo.probeFileName = "";
-    }
-    void TearDown() override {
-        InstallType::data = savedTypes_;
-        HostTest::TearDown();
+        startWithEmptyTypeTable();
     }
 
     // A type as the product index would declare it.
@@ -34,9 +26,6 @@ class ScoutTest : public HostTest {
         t.entry().validFor = v;
         return t;
     }
-
-  private:
-    Array<InstallTypeData> savedTypes_;
 };
 
 struct Report {

@@ -22,6 +22,7 @@ class HostTest : public testing::Test {
   protected:
     void SetUp() override {
         savedArgs_ = argInfo;
+        savedTypes_ = InstallType::data;
         argInfo.config = Configuration(config_data);
         dbFile.reopen(dir.file("log"));
         statusLines().clear();
@@ -35,7 +36,16 @@ class HostTest : public testing::Test {
         hostFailures.clear();
         sshExeSearchFailed = 0;
         dbFile.reopen(defaultDebugLogPath());
+        InstallType::data = savedTypes_;
         argInfo = savedArgs_;
+    }
+
+    // A server run whose product index declares no types yet, for scouting.
+    static void startWithEmptyTypeTable() {
+        InstallType::data = Array<InstallTypeData>();
+        argInfo.index = OperationInfo("", "ZZ");
+        argInfo.kind = 1;
+        argInfo.probeFileName = "";
     }
 
     std::string log() const { return testutil::readFile(dir.file("log")); }
@@ -90,5 +100,6 @@ class HostTest : public testing::Test {
 
   private:
     ArgInfo savedArgs_;
+    Array<InstallTypeData> savedTypes_;
     StatusCallback savedCallback_ = nullptr;
 };

@@ -106,11 +106,7 @@ class RexecAccess : public HostTest {
     void SetUp() override {
         HostTest::SetUp();
         ASSERT_TRUE(peer.ready()) << peer.error();
-        savedTypes_ = InstallType::data;
-        InstallType::data = Array<InstallTypeData>();
-        argInfo.index = OperationInfo("", "ZZ");
-        argInfo.kind = 1;
-        argInfo.probeFileName = "";
+        startWithEmptyTypeTable();
         const passwd* pw = getpwnam(peer.user().c_str());
         ASSERT_NE(pw, nullptr);
         home = pw->pw_dir;
@@ -118,7 +114,6 @@ class RexecAccess : public HostTest {
     }
     void TearDown() override {
         setRexecWaitSeconds(previousWait);
-        InstallType::data = savedTypes_;
         HostTest::TearDown();
     }
 
@@ -131,9 +126,6 @@ class RexecAccess : public HostTest {
     testutil::InetdPeer peer{testutil::InetdPeer::REXEC};
     std::string home;
     int previousWait = 0;
-
-  private:
-    Array<InstallTypeData> savedTypes_;
 };
 
 TEST_F(RexecAccess, HostTypeCommandsFilesAndScout) {

@@ -18,21 +18,14 @@ class RshAccess : public HostTest {
   protected:
     void SetUp() override {
         HostTest::SetUp();
-        savedTypes_ = InstallType::data;
-        InstallType::data = Array<InstallTypeData>();
-        argInfo.index = OperationInfo("", "ZZ");
-        argInfo.kind = 1;
-        argInfo.probeFileName = "";
+        startWithEmptyTypeTable();
         previousWait_ = setLoginWaitSeconds(30);
     }
     void TearDown() override {
         setLoginWaitSeconds(previousWait_);
-        InstallType::data = savedTypes_;
         HostTest::TearDown();
     }
 
-  private:
-    Array<InstallTypeData> savedTypes_;
     int previousWait_ = 0;
 };
 

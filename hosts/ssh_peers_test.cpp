@@ -20,14 +20,9 @@ class SshAccess : public HostTest {
         HostTest::SetUp();
         ASSERT_TRUE(peer.ready()) << peer.error();
         ssh_.reset(new testutil::ScopedEnv("SSH", peer.sshProgram().c_str()));
-        savedTypes_ = InstallType::data;
-        InstallType::data = Array<InstallTypeData>();
-        argInfo.index = OperationInfo("", "ZZ");
-        argInfo.kind = 1;
-        argInfo.probeFileName = "";
+        startWithEmptyTypeTable();
     }
     void TearDown() override {
-        InstallType::data = savedTypes_;
         ssh_.reset();
         HostTest::TearDown();
     }
@@ -49,7 +44,6 @@ class SshAccess : public HostTest {
 
   private:
     std::unique_ptr<testutil::ScopedEnv> ssh_;
-    Array<InstallTypeData> savedTypes_;
 };
 
 TEST_F(SshAccess, HostTypeCommandsFilesAndScout) {
