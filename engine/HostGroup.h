@@ -69,6 +69,11 @@ class HostGroup {
     void tellToDo(std::ostream& out);
     // The to-do list as one message for the window front end, owned by the caller.
     Message* toDoMessage() const;
+    // Carries out the planned operations, in order, on their hosts; a host
+    // whose push failed is skipped from then on.
+    void doToDo();
+    // Reboots the hosts that asked for it, once the user has agreed.
+    void handleReboots();
     // Runs the removals planned for the end, then deletes every host.
     void cleanUp();
 
@@ -82,6 +87,10 @@ class HostGroup {
 };
 
 extern HostGroup hostGroups;
+
+// End of a run: the planned removals, then an empty host group and
+// failure list.
+void CleanUp();
 
 // Plans PC host entries[0].hosts[hostIndex]: a push per target platform
 // for every type with a path the host accepts (no disk probe).

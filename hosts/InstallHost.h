@@ -104,6 +104,11 @@ class InstallHost {
     // Grows the array with FS_UNKNOWN up to the type's index.
     void setState(const InstallType& t, FSState state);
 
+    // The host's "@tarExtractCommand@".
+    Str tarExtractCommand() const;
+    // Runs the host's "@RebootCommand@" ("reboot" when it has none).
+    void reboot();
+
     void scheduleReboot() { rebootPending = 1; }
     int rebootNeeded() const { return rebootPending; }
     void setFailure() { failed = 1; }
@@ -188,6 +193,10 @@ InstallHost* getInstallHostObject(const char* host, const char* user, const char
 const Str& localName();
 // The local name, or another name of the local host by the host look-up.
 bool isLocal(const Str& host);
+
+// The engine's error report without its script bookkeeping: what the
+// package scripts wrote to standard error, and the engine's own lines.
+Str NonCourierSpeak(const Str& engineErrors);
 
 // command with the installation password and every "ZapPassword=" value
 // hidden, for the debug log.

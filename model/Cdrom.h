@@ -45,6 +45,8 @@ class Cdrom {
     void getIndex(const Str& name, Str& out) const;
 
     bool isOpen() const { return hostObject_ != nullptr; }
+    // The host object through which the medium is read; null when not open.
+    InstallHost* hostObject() const { return hostObject_.get(); }
     const Str& host() const { return host_; }
     const Str& path() const { return path_; }
     // host:path; "(null)" for a medium without a host.
