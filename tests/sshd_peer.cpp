@@ -1,9 +1,12 @@
 #include "tests/sshd_peer.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,7 +14,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -60,9 +65,43 @@ bool accepts(const std::string& address, unsigned short port) {
     return ok;
 }
 
+std::string mountNamespaceOf(const std::string& pid) {
+    char link[128];
+    ssize_t n = readlink(("/proc/" + pid + "/ns/mnt").c_str(), link, sizeof link - 1);
+    return n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string();
+}
+
+// In the child, before sshd starts: a mount namespace of its own, from
+// which no mount propagates back, with a tmpfs over each directory. Returns
+// the step that failed, or null.
+const char* coverWithTmpfs(const std::vector<std::string>& dirs) {
+    if (dirs.empty()) return nullptr;
+    if (unshare(CLONE_NEWNS) != 0) return "unshare(CLONE_NEWNS)";
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "making / private";
+    for (const std::string& dir : dirs)
+        if (mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
+            return "mounting a tmpfs";
+    return nullptr;
+}
+
 }  // namespace
 
-SshdPeer::SshdPeer(const std::string& address) : address_(address) {
+std::vector<pid_t> processesInNamespace(const std::string& ns) {
+    std::vector<pid_t> pids;
+    DIR* proc = opendir("/proc");
+    if (!proc) return pids;
+    while (const dirent* e = readdir(proc)) {
+        char* end = nullptr;
+        long pid = std::strtol(e->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && mountNamespaceOf(e->d_name) == ns)
+            pids.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(proc);
+    return pids;
+}
+
+SshdPeer::SshdPeer(const std::string& address, const std::vector<std::string>& privateDirs)
+    : address_(address), privateDirs_(privateDirs) {
     char pattern[] = "/tmp/qs-sshd-XXXXXX";
     if (!mkdtemp(pattern)) {
         error_ = "mkdtemp failed";
@@ -175,6 +214,10 @@ bool SshdPeer::start() {
         dup2(null, 0);
         dup2(fd, 1);
         dup2(fd, 2);
+        if (const char* failed = coverWithTmpfs(privateDirs_)) {
+            dprintf(2, "private directories: %s: %s\n", failed, std::strerror(errno));
+            _exit(126);
+        }
         // -D: stay in the foreground as our child; -e: log to standard error.
         execl(SSHD, SSHD, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -184,7 +227,13 @@ bool SshdPeer::start() {
 
 bool SshdPeer::waitForPort() {
     for (int i = 0; i < 200; ++i) {
-        if (accepts(address_, port_)) return true;
+        if (accepts(address_, port_)) {
+            // Listening, sshd is past the namespace set-up.
+            namespace_ = mountNamespaceOf(std::to_string(sshd_));
+            if (!privateDirs_.empty() && namespace_ == mountNamespaceOf("self"))
+                error_ = "sshd does not run in a namespace of its own";
+            return error_.empty();
+        }
         int status;
         if (waitpid(sshd_, &status, WNOHANG) == sshd_) {
             sshd_ = -1;
@@ -212,10 +261,29 @@ void SshdPeer::stop() {
         }
         sshd_ = -1;
     }
+    endNamespace();
     if (madeRunDir_) {
         rmdir(RUN_DIR);
         madeRunDir_ = false;
     }
+}
+
+// Sessions that outlived sshd keep its namespace, and the mounts in it,
+// alive; they are ours, started through this server.
+void SshdPeer::endNamespace() {
+    if (privateDirs_.empty() || namespace_.empty()) return;
+    for (int round = 0; round < 100; ++round) {
+        std::vector<pid_t> left = processesInNamespace(namespace_);
+        if (left.empty()) break;
+        for (pid_t pid : left) kill(pid, round < 40 ? SIGTERM : SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    namespace_.clear();
+}
+
+RunResult SshdPeer::command(const std::string& shellCommand, int timeoutSeconds) const {
+    return run({wrapper_, "-x", "-T", "-l", "root", address_, shellCommand}, "", {},
+               timeoutSeconds);
 }
 
 std::string SshdPeer::log() const {

@@ -5,11 +5,19 @@
 // with a private client configuration (port, identity, BatchMode yes, no
 // known-hosts file), so nothing under /etc/ssh or ~/.ssh is read or
 // written. Root logs in with the generated key.
+//
+// Given private directories, sshd runs in a mount namespace of its own in
+// which each of them is covered by a fresh tmpfs: what sessions write there
+// is seen only through this server (a host with disks of its own), and it
+// goes away with the namespace when the server stops.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
+
+#include "tests/test_util.h"
 
 namespace testutil {
 
@@ -18,8 +26,10 @@ class SshdPeer {
     // Starts sshd on address (an address of the loopback network that the
     // installer does not take for the local host). Waits, bounded, until
     // the port accepts connections; see ready() and error().
-    explicit SshdPeer(const std::string& address = "127.0.0.2");
-    ~SshdPeer();  // stops sshd, removes its files
+    // privateDirs must exist; they stay empty outside the namespace.
+    explicit SshdPeer(const std::string& address = "127.0.0.2",
+                      const std::vector<std::string>& privateDirs = {});
+    ~SshdPeer();  // stops sshd and every process left in its namespace, removes its files
     SshdPeer(const SshdPeer&) = delete;
     SshdPeer& operator=(const SshdPeer&) = delete;
 
@@ -35,6 +45,11 @@ class SshdPeer {
     std::string wrapperFor(unsigned short port, const std::string& name) const;
     // What sshd has logged so far, for the message of a failing test.
     std::string log() const;
+    // Runs a shell command on the host as root through sshProgram().
+    RunResult command(const std::string& shellCommand, int timeoutSeconds = 30) const;
+    // The mount namespace sshd runs in ("mnt:[inode]"), ours when no
+    // directory is private; empty when sshd is not running.
+    const std::string& mountNamespace() const { return namespace_; }
 
   private:
     bool makeKeys();
@@ -42,14 +57,20 @@ class SshdPeer {
     bool start();
     bool waitForPort();
     void stop();
+    void endNamespace();
 
     std::string address_;
     std::string dir_;
     std::string wrapper_;
     std::string error_;
+    std::vector<std::string> privateDirs_;
+    std::string namespace_;
     unsigned short port_ = 0;
     pid_t sshd_ = -1;
     bool madeRunDir_ = false;
 };
+
+// Processes whose mount namespace is ns (as mountNamespace() gives it).
+std::vector<pid_t> processesInNamespace(const std::string& ns);
 
 }  // namespace testutil
