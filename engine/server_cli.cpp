@@ -5,6 +5,8 @@
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
+#include "engine/InstalledLocations.h"
+#include "engine/Recording.h"
 #include "engine/Timer.h"
 #include "hosts/InstallHost.h"
 #include "model/Catalog.h"
@@ -12,9 +14,13 @@
 
 namespace {
 
-// Carrying out the planned operations arrives with the push and script
-// steps; until then a confirmed run executes nothing.
-void executeToDoList() {}
+// The report was printed before the confirmation; a push that failed
+// since must reach the user too.
+void reportExecutionFailures(std::ostream& out) {
+    if (!hostGroups.checkandresetFailure()) return;
+    hostFailures.logReasons(dbFile);
+    hostFailures.logReasons(out);
+}
 
 }  // namespace
 
@@ -52,15 +58,21 @@ void zpi_install_check(int argc, char** argv, std::ostream& out) {
 
 void zpi_install_doit() {
     t.elapsed("Entering ZPI install doit");
-    executeToDoList();
+    hostGroups.doToDo();
+    reportExecutionFailures(std::cout);
+    InstallHost* server = hostGroups.getHost(argInfo.serverName);
+    if (server)
+        recordInstallation(*server);
+    else
+        dbFile << "No install host for server " << argInfo.serverName
+               << ": installation not recorded." << std::endl;
     t.elapsed("Exiting ZPI install doit");
 }
 
 void zpi_goodbye() {
     t.elapsed("Entering goodbye");
-    hostGroups.cleanUp();
-    hostGroups.entries = Array<HostGroupEntry>();
-    hostGroups.ops = Array<InstallOperation>();
-    hostFailures.clear();
+    CleanUp();
+    // A second run in one process (the window front end) starts afresh.
+    clearInstalledLocations();
     t.elapsed("Exiting goodbye");
 }

@@ -1,0 +1,56 @@
+#include "engine/Recording.h"
+
+#include <string>
+
+#include "engine/Args.h"
+#include "engine/InstalledLocations.h"
+#include "engine/Timer.h"
+#include "hosts/InstallHost.h"
+#include "hosts/Status.h"
+
+namespace {
+
+// The catalogue and the settings go between double quotes in the script.
+Str quotesEscaped(Str text) {
+    text.gsub("\"", "\\\"");
+    return text;
+}
+
+// The settings reach the server through a here-document that strips a
+// leading X from every line, so that no line of theirs can end it.
+Str variablesText() {
+    Str text = quotesEscaped(argInfo.config.dump());
+    text.gsub("\n", "\nX");
+    return text;
+}
+
+Str patchAliases(const Array<Str>& ids) {
+    Str text;
+    for (int i = 0; i < ids.length(); ++i) text += "\"" + ids[i] + "\" ";
+    return text;
+}
+
+}  // namespace
+
+Str fillRecordingScript(Str script) {
+    const OperationInfo& index = runIndex();
+    script.gsub("%Catalog%", quotesEscaped(index.catalog()));
+    script.gsub("%Locations%", locationsText());
+    script.gsub("%revision%", index.revision());
+    script.gsub("%number_patch_aliases%", std::to_string(index.patchIds().length()));
+    script.gsub("%patch_aliases%", patchAliases(index.patchIds()));
+    script.gsub("%Variables%", variablesText());
+    return script;
+}
+
+void recordInstallation(InstallHost& server) {
+    Str script = argInfo.config.translate(nullptr, "@SetAttrs@");
+    if (script.empty()) return;
+    t.elapsed("Storing installation attributes.");
+    script = fillRecordingScript(script);
+    Str command = argInfo.config.translate(nullptr, "@Shell@") + " -x";
+    statusCatalogMessage(36);
+    Str output, errors;
+    server.runCommand(command, script, output, errors, InstallHost::STRING_INPUT);
+    statusCatalogMessage(66);
+}
