@@ -194,3 +194,9 @@ const char* Catalog::text(long number) const {
 Message catalogMessage(const Catalog& catalog, long number, Array<Str> args) {
     return Message(catalog.name, catalog.text(number), number, args);
 }
+
+Message catalogMessage(const Catalog& catalog, long number, std::initializer_list<Str> args) {
+    Array<Str> list;
+    for (const Str& a : args) list.put(a);
+    return catalogMessage(catalog, number, list);
+}

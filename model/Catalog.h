@@ -2,6 +2,8 @@
 // text of every message number, used when no translation is installed.
 #pragma once
 
+#include <initializer_list>
+
 #include "model/Array.h"
 #include "model/Message.h"
 #include "model/Str.h"
@@ -29,3 +31,4 @@ extern const Catalog InstallCatalog;
 // Message number of catalog with its default text and args as text
 // arguments.
 Message catalogMessage(const Catalog& catalog, long number, Array<Str> args = Array<Str>());
+Message catalogMessage(const Catalog& catalog, long number, std::initializer_list<Str> args);
