@@ -57,7 +57,8 @@ void HostGroup::doToDo() {
     Array<InstallHost*> none;
     const Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
     for (int i = 0; i < ops.length(); ++i) {
-        const InstallOperation& op = ops[i];
+        // A copy: a push may file a removal, which can move the list.
+        const InstallOperation op = ops[i];
         bool matched = false;
         for (int h = 0; h < hosts.length(); ++h) {
             InstallHost& host = *hosts[h];
