@@ -4,7 +4,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
 
-.PHONY: all deps build build-asan test test-release test-asan demo format clean
+.PHONY: all deps build build-asan test test-release test-asan demo demo-clean format clean
 
 all: build
 
@@ -30,6 +30,10 @@ test: test-release test-asan
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# The demo keeps its root between runs; this starts it over.
+demo-clean:
+	rm -rf /tmp/onx-demo /tmp/onx-demo.log /tmp/onx-demo.out
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,15 +1,16 @@
 #!/bin/sh
 # The main job: install the sample product from the bundled medium onto
-# this machine, under a demo root. The installer's execution phase is not
-# built yet, so the demo runs the check phase, shows the to-do list and
-# answers "n" at the prompt.
+# this machine under a demo root, answering yes, then show what landed and
+# what the installation recorded. The root is kept between runs, so a
+# second run finds everything installed and pushes nothing; `make
+# demo-clean` removes it.
 set -eu
 build=${1:-build}
 root=/tmp/onx-demo
 medium=$build/sample/medium
 cli=$build/quillset_cli
 echo "quillset demo (build directory: $build)"
-for p in "$cli" "$build/fpack/fpack" "$medium/QRX.IND"; do
+for p in "$cli" "$build/client_bundle/bin/linux-ix86/fpack" "$medium/QRX.IND"; do
     if [ ! -e "$p" ]; then
         echo "$p is not built; run 'make build' first." >&2
         exit 1
@@ -21,15 +22,52 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
-rm -rf "$root"
+host=$(hostname)
+bin=$root/quillset
+db=$root/db
+log=$root.log
 mkdir -p "$root"
 echo "Sample medium $medium:"
 ls "$medium"
 echo
-echo "Installing onto $(hostname) under $root (answering n: nothing is changed):"
-echo n | "$cli" -c "$medium" -a "$(hostname)" \
-    BIN="$root/quillset" LIB="$root/quillset/lib" ZPIDB="$root/db" \
-    MAN="$root/man" APPD="$root/app-defaults" CAT="$root/msg" RN=DemoRegion
+transcript=$root.out
+echo "Installing onto $host under $root (debug log: $log):"
+# Status lines and the reports, in the order the installer writes them.
+if ! QUILLSET_DEBUG_LOG=$log "$cli" -y -c "$medium" -a "$host" \
+    BIN="$bin" LIB="$bin/lib" ZPIDB="$db" \
+    MAN="$root/man" APPD="$root/app-defaults" CAT="$root/msg" RN=DemoRegion \
+    >"$transcript" 2>&1; then
+    cat "$transcript"
+    echo "quillset_cli failed." >&2
+    exit 1
+fi
+cat "$transcript"
 echo
-echo "Directories prepared by the scout under $root:"
+if grep -q "problems were encountered\|(with errors)" "$transcript"; then
+    echo "The installation reported problems (above; details in $log)." >&2
+    exit 1
+fi
+
+echo "Installed tree under $root:"
 find "$root" | sort
+echo
+
+echo "Recorded installation attributes:"
+io=$("$bin/bin/objlookup" Installation)
+get() { DBD=$db "$bin/bin/objcall" "$@"; }
+echo "--- revision: $(get "$io" _get_revision)"
+echo "--- media: $(get "$io" _get_media)"
+echo "--- catalog (first lines):"
+get "$io" _get_catalog | head -n 4
+echo "--- locations, one record a line:"
+get "$io" _get_locations | sed 's/ { "/\n  { "/g'
+echo "--- name registry entry:"
+get "$("$bin/bin/objlookup" NameRegistry)" _get_set_values
+echo
+
+if grep -q "need to copy" "$transcript"; then
+    echo "Installed. Run 'make demo' again: it finds everything in place."
+elif grep -q "already has the" "$transcript"; then
+    echo "Everything was already installed under $root; nothing was pushed."
+    echo "('make demo-clean' removes the demo root for a fresh install.)"
+fi
