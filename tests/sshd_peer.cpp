@@ -26,7 +26,10 @@ namespace testutil {
 
 namespace {
 
-// sshd refuses to start without its privilege separation directory.
+// sshd refuses every connection without its privilege separation
+// directory. It is made when missing and left in place: the sshd of another
+// test may still be serving, and removing it under that server resets each
+// connection it accepts from then on.
 const char* const RUN_DIR = "/run/sshd";
 const char* const SSHD = "/usr/sbin/sshd";
 
@@ -193,12 +196,9 @@ std::string SshdPeer::wrapperFor(unsigned short port, const std::string& name) c
 
 bool SshdPeer::start() {
     struct stat st;
-    if (stat(RUN_DIR, &st) != 0) {
-        if (mkdir(RUN_DIR, 0755) != 0) {
-            error_ = std::string("cannot create ") + RUN_DIR;
-            return false;
-        }
-        madeRunDir_ = true;
+    if (stat(RUN_DIR, &st) != 0 && mkdir(RUN_DIR, 0755) != 0 && errno != EEXIST) {
+        error_ = std::string("cannot create ") + RUN_DIR;
+        return false;
     }
     const std::string config = dir_ + "/sshd_config";
     const std::string logFile = dir_ + "/sshd.log";
@@ -262,10 +262,6 @@ void SshdPeer::stop() {
         sshd_ = -1;
     }
     endNamespace();
-    if (madeRunDir_) {
-        rmdir(RUN_DIR);
-        madeRunDir_ = false;
-    }
 }
 
 // Sessions that outlived sshd keep its namespace, and the mounts in it,

@@ -67,7 +67,6 @@ class SshdPeer {
     std::string namespace_;
     unsigned short port_ = 0;
     pid_t sshd_ = -1;
-    bool madeRunDir_ = false;
 };
 
 // Processes whose mount namespace is ns (as mountNamespace() gives it).
