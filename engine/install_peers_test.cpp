@@ -1,18 +1,42 @@
-// Installs onto another host: the harness of a host with private disks
-// (an sshd in a mount namespace of its own).
+// The command-line installer end to end onto another host: the sample
+// medium installed onto 127.0.0.2 over ssh (a server with private disks,
+// seen only through it), over the trusted-host remote shell and over remote
+// execution with a test account. Each run is checked on the host itself:
+// the engine copy, the streamed file packs, the files and probe files, the
+// recorded attributes, and a second run that finds everything installed.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "tests/inetd_peer.h"
 #include "tests/sshd_peer.h"
 #include "tests/test_util.h"
 
 namespace {
 
+const std::string kCli = QS_BUILD_DIR "/quillset_cli";
+const std::string kMedium = QS_BUILD_DIR "/sample/medium";
+const std::string kFpack = QS_BUILD_DIR "/fpack/fpack";
+const std::string kPayload = QS_SOURCE_DIR "/sample/payload";
 const std::string kHost = "127.0.0.2";
+const std::string kEngine = "bin/linux-ix86/fpack";
+
+// The sample's install types, the directory each is installed in under
+// the install root, and one file of its package.
+struct SampleType {
+    const char* id;
+    const char* dir;
+    const char* file;
+};
+const SampleType kTypes[] = {
+    {"BIN", "bin", "bin/qsstat"},    {"LIB", "lib", "qslib.sh"},      {"ZPIDB", "db", "qrx.conf"},
+    {"MAN", "man", "man1/qsstat.1"}, {"APPD", "appd", "QuillStatus"}, {"CAT", "cat", "qsstat.msg"},
+};
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -29,6 +53,24 @@ std::string ownMountNamespace() {
     char link[128];
     ssize_t n = readlink("/proc/self/ns/mnt", link, sizeof link - 1);
     return n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string();
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The lines of text that hold word, for the message of a failing check.
+std::string linesWith(const std::string& text, const std::string& word) {
+    std::string lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (contains(line, word)) lines += line + "\n";
+        at = end + 1;
+    }
+    return lines;
 }
 
 TEST(PrivateHostHarness, WritesUnderAPrivateDirectoryAreSeenOnlyThroughTheServer) {
@@ -61,6 +103,229 @@ TEST(PrivateHostHarness, MissingPrivateDirectoryStopsTheStart) {
     EXPECT_EQ(host.error(),
               "sshd ended at start: private directories: mounting a tmpfs: No such file or "
               "directory\n");
+}
+
+// One install root on the target host, the installer run onto it, and the
+// checks made on the host through onHost (a shell command run there).
+class InstallOntoHost : public testing::Test {
+  protected:
+    using OnHost = std::function<testutil::RunResult(const std::string&)>;
+
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "installing needs root";
+    }
+
+    // The words that put every type under root and the engine copy into
+    // root/tmp, which must exist on the host.
+    std::vector<std::string> locations(const std::string& root) const {
+        std::vector<std::string> words;
+        for (const SampleType& t : kTypes) words.push_back(std::string(t.id) + "=" + at(root, t));
+        words.push_back("@TmpDir@=" + root + "/tmp");
+        return words;
+    }
+    static std::string at(const std::string& root, const SampleType& t) {
+        return root + "/" + t.dir;
+    }
+
+    testutil::RunResult install(const std::vector<std::string>& words,
+                                const std::vector<std::string>& env = {}) {
+        std::vector<std::string> argv = {kCli, "-y", "-c", medium_, "-a", kHost};
+        argv.insert(argv.end(), words.begin(), words.end());
+        // Each run its own debug log; log() is the last one.
+        log_ = work_.file("debug" + std::to_string(++runs_) + ".log");
+        std::vector<std::string> fullEnv = env;
+        fullEnv.push_back("QUILLSET_DEBUG_LOG=" + log_);
+        return testutil::run(argv, "", fullEnv, 240);
+    }
+    std::string log() const { return testutil::readFile(log_); }
+
+    // The engine went to root/tmp once, was fed every file pack on its
+    // standard input, and was removed at the end.
+    void expectEngineCopiedAndFed(const OnHost& onHost, const std::string& root) {
+        const std::string text = log();
+        SCOPED_TRACE(linesWith(text, "fpack"));
+        EXPECT_TRUE(contains(text, "[getting ready to distribute...]"));
+        EXPECT_TRUE(contains(text, "[Ready.\n ]"));
+        EXPECT_TRUE(contains(text, "cd " + root + "/tmp; umask 022; MDIR=\"bin/linux-ix86\""));
+        EXPECT_TRUE(contains(text, "/bin/cat > " + kEngine + "; chmod +x " + kEngine));
+        for (const SampleType& t : kTypes) {
+            SCOPED_TRACE(t.id);
+            EXPECT_TRUE(
+                contains(text, "cd " + at(root, t) + ";" + root + "/tmp/" + kEngine + " -u -;"));
+        }
+        EXPECT_EQ(onHost("test -e " + root + "/tmp/" + kEngine + " || echo removed").out,
+                  "removed\n");
+    }
+
+    // Every type's files and probe file are on the host.
+    void expectInstalled(const OnHost& onHost, const std::string& root) {
+        SCOPED_TRACE(onHost("find " + root + " | sort").out);
+        for (const SampleType& t : kTypes) {
+            SCOPED_TRACE(t.id);
+            const std::string dir = at(root, t);
+            EXPECT_EQ(onHost("test -f " + dir + "/" + t.file + " && echo present").out,
+                      "present\n");
+            EXPECT_EQ(onHost("cat " + dir + "/.installed/QRX_" + t.id).out,
+                      "PUSHED:" + kHost + ":" + t.id + "\n");
+        }
+    }
+
+    // The recording script ran on the host: the object-call stand-in of
+    // the BIN package keeps the installation's attributes under ZPIDB, one
+    // file each.
+    void expectRecorded(const OnHost& onHost, const std::string& root) {
+        const std::string objects = root + "/db/.objects/";
+        SCOPED_TRACE(onHost("grep -r . " + objects).out);
+        auto attribute = [&](const std::string& cls, const std::string& name) {
+            return onHost("cat " + objects + "`" + root + "/bin/bin/objlookup " + cls + "`/" + name)
+                .out;
+        };
+        EXPECT_EQ(attribute("Installation", "revision"), "\"1.2.0\"\n");
+        EXPECT_EQ(attribute("Installation", "patches"), "{0}\n");
+        // The configuration with this run's settings, its line marks removed.
+        const std::string data = attribute("Installation", "data");
+        EXPECT_EQ(data.rfind("{ \"\n", 0), 0u);
+        EXPECT_TRUE(contains(data, "\ngeneric TmpDir\n" + root + "/tmp\n%%\n"));
+        EXPECT_FALSE(contains(data, "\nX"));
+        const std::string locations = attribute("Installation", "locations");
+        EXPECT_EQ(locations.rfind("{ 6 {", 0), 0u) << locations;
+        for (size_t n = 0; n < sizeof kTypes / sizeof kTypes[0]; ++n)
+            EXPECT_TRUE(contains(locations, std::string("\"") + kTypes[n].id +
+                                                "\" \"linux-ix86\" \"" + medium_ + "/CFG/FILE" +
+                                                std::to_string(n + 1) + ".CFG\" \"installed\" }"))
+                << kTypes[n].id;
+        std::string installation = onHost(root + "/bin/bin/objlookup Installation").out;
+        ASSERT_FALSE(installation.empty());
+        installation.pop_back();
+        EXPECT_TRUE(contains(attribute("NameRegistry", "set_values"),
+                             "\"distinguished\" { 1 { " + installation + " \"Installation\" "));
+    }
+
+    // A second run finds every type through its probe file and pushes
+    // nothing.
+    void expectSecondRunFindsEverything(const std::vector<std::string>& words,
+                                        const std::vector<std::string>& env = {}) {
+        testutil::RunResult r = install(words, env);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const SampleType& t : kTypes)
+            EXPECT_TRUE(contains(r.out, "   " + kHost + " already has the " + t.id +
+                                            " installed (from " + kHost + ").\n"))
+                << t.id << "\n"
+                << r.out;
+        EXPECT_FALSE(contains(r.out, "need to copy")) << r.out;
+        EXPECT_FALSE(contains(log(), " -u -;")) << linesWith(log(), "fpack");
+    }
+
+    // Makes medium_ a copy of the sample medium whose packages install
+    // files and directories owned by uid and gid.
+    void useMediumOwnedBy(uid_t uid, gid_t gid) {
+        medium_ = work_.file("medium");
+        ASSERT_EQ(testutil::run({"cp", "-r", kMedium, medium_}).status, 0);
+        std::vector<std::string> owner;
+        for (const char* kind : {"file", "dir"}) {
+            owner.push_back(std::string("-Dunix_default_") + kind + "_uid=" + std::to_string(uid));
+            owner.push_back(std::string("-Dunix_default_") + kind + "_gid=" + std::to_string(gid));
+        }
+        for (size_t n = 1; n <= sizeof kTypes / sizeof kTypes[0]; ++n) {
+            const std::string name = "FILE" + std::to_string(n);
+            std::vector<std::string> argv = {"sh", "-c", "cd \"$0\" && exec \"$@\"", kPayload,
+                                             kFpack};
+            argv.insert(argv.end(), owner.begin(), owner.end());
+            argv.insert(argv.end(),
+                        {"-f", medium_ + "/" + name + ".PKT", medium_ + "/CFG/" + name + ".CFG"});
+            testutil::RunResult r = testutil::run(argv);
+            ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        }
+    }
+
+    testutil::TempDir work_;
+    std::string medium_ = kMedium;
+    std::string log_;
+    int runs_ = 0;
+};
+
+// Over ssh onto a host whose install root is a private tmpfs of its sshd.
+class SshInstall : public InstallOntoHost {
+  protected:
+    void SetUp() override {
+        InstallOntoHost::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(peer_.ready()) << peer_.error();
+        ASSERT_EQ(onHost("mkdir " + root_ + "/tmp").status, 0);
+    }
+    testutil::RunResult onHost(const std::string& command) const { return peer_.command(command); }
+    std::vector<std::string> words() const {
+        std::vector<std::string> w = locations(root_);
+        w.push_back("@UseSSH@=1");
+        return w;
+    }
+    std::vector<std::string> env() const { return {"SSH=" + peer_.sshProgram()}; }
+
+    const std::string root_ = madeDir(work_.file("host"));
+    testutil::SshdPeer peer_{kHost, {root_}};
+};
+
+TEST_F(SshInstall, EveryTypeIsPushedThroughSshAndRecordedOnTheHostOnly) {
+    testutil::RunResult r = install(words(), env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "problems were encountered")) << r.out;
+    const OnHost on = [this](const std::string& c) { return onHost(c); };
+    expectEngineCopiedAndFed(on, root_);
+    expectInstalled(on, root_);
+    expectRecorded(on, root_);
+    // None of it reached this side of the mount namespace.
+    for (const SampleType& t : kTypes) EXPECT_FALSE(exists(at(root_, t))) << t.id;
+    EXPECT_FALSE(exists(root_ + "/tmp"));
+    expectSecondRunFindsEverything(words(), env());
+}
+
+// Over the inetd services, which run in this mount namespace: the host's
+// files are read directly.
+testutil::RunResult onThisHost(const std::string& command) {
+    return testutil::run({"sh", "-c", command}, "", {}, 30);
+}
+
+TEST_F(InstallOntoHost, TrustedHostShellInstallsAndRecords) {
+    testutil::InetdPeer peer(testutil::InetdPeer::RSH, kHost);
+    ASSERT_TRUE(peer.ready()) << peer.error();
+    const std::string root = madeDir(work_.file("host"));
+    madeDir(root + "/tmp");
+    testutil::RunResult r = install(locations(root));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "problems were encountered")) << r.out;
+    expectEngineCopiedAndFed(onThisHost, root);
+    expectInstalled(onThisHost, root);
+    expectRecorded(onThisHost, root);
+}
+
+// in.rexecd refuses root: the account installs into a root it owns, and
+// the engine runs as that account. The engine, not being root, can give
+// its files no other owner, so the medium's packages are made for it.
+TEST_F(InstallOntoHost, RemoteExecutionAsATestAccountInstallsAndRecords) {
+    testutil::InetdPeer peer(testutil::InetdPeer::REXEC, kHost);
+    ASSERT_TRUE(peer.ready()) << peer.error();
+    const passwd* account = getpwnam(peer.user().c_str());
+    ASSERT_NE(account, nullptr);
+    madeDir(work_.path());
+    const std::string root = madeDir(work_.file("host"));
+    madeDir(root + "/tmp");
+    ASSERT_EQ(chown(root.c_str(), account->pw_uid, account->pw_gid), 0);
+    ASSERT_EQ(chown((root + "/tmp").c_str(), account->pw_uid, account->pw_gid), 0);
+    useMediumOwnedBy(account->pw_uid, account->pw_gid);
+    std::vector<std::string> words = locations(root);
+    words.push_back("@DefaultUser@=" + peer.user());
+    words.push_back("@RP@=" + peer.password());
+    testutil::RunResult r = install(words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "problems were encountered")) << r.out;
+    expectEngineCopiedAndFed(onThisHost, root);
+    expectInstalled(onThisHost, root);
+    expectRecorded(onThisHost, root);
+    struct stat st {};
+    ASSERT_EQ(stat((root + "/bin/bin/qsstat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, account->pw_uid);
+    // The password is never written to the debug log.
+    EXPECT_FALSE(contains(log(), peer.password())) << linesWith(log(), peer.password());
 }
 
 }  // namespace
