@@ -148,10 +148,22 @@ class InstallOntoHost : public testing::Test {
         EXPECT_TRUE(contains(text, "[Ready.\n ]"));
         EXPECT_TRUE(contains(text, "cd " + root + "/tmp; umask 022; MDIR=\"bin/linux-ix86\""));
         EXPECT_TRUE(contains(text, "/bin/cat > " + kEngine + "; chmod +x " + kEngine));
-        for (const SampleType& t : kTypes) {
+        // Each image is sent as the input of the command that unpacks it
+        // on the host, in its type's location.
+        for (size_t n = 0; n < sizeof kTypes / sizeof kTypes[0]; ++n) {
+            const SampleType& t = kTypes[n];
             SCOPED_TRACE(t.id);
+            const std::string sent =
+                "\nSending file " + medium_ + "/FILE" + std::to_string(n + 1) + ".PKT\n";
+            const size_t from = text.find(sent);
+            ASSERT_NE(from, std::string::npos);
+            const size_t begin = from + sent.size();
+            const size_t end = text.find('\n', text.find('\n', begin) + 1);
+            const std::string command = text.substr(begin, end - begin);
+            EXPECT_TRUE(contains(command, " on " + kHost + ":\n")) << command;
             EXPECT_TRUE(
-                contains(text, "cd " + at(root, t) + ";" + root + "/tmp/" + kEngine + " -u -;"));
+                contains(command, ";cd " + at(root, t) + ";" + root + "/tmp/" + kEngine + " -u -;"))
+                << command;
         }
         EXPECT_EQ(onHost("test -e " + root + "/tmp/" + kEngine + " || echo removed").out,
                   "removed\n");
@@ -214,6 +226,7 @@ class InstallOntoHost : public testing::Test {
                 << r.out;
         EXPECT_FALSE(contains(r.out, "need to copy")) << r.out;
         EXPECT_FALSE(contains(log(), " -u -;")) << linesWith(log(), "fpack");
+        EXPECT_FALSE(contains(log(), "[getting ready to distribute...]"));
     }
 
     // Makes medium_ a copy of the sample medium whose packages install
