@@ -35,6 +35,7 @@ class RecordingTest : public HostTest {
     void SetUp() override {
         HostTest::SetUp();
         InstallType::data = Array<InstallTypeData>();
+        argInfo.index = OperationInfo("", "QRX");
         argInfo.kind = 1;
         clearInstalledLocations();
     }
