@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
                                      XtNumber(fontOptions), &argc, argv);
     if (!display) {
         // Not a success: nothing was shown, nothing installed.
-        std::fprintf(stderr, "Error: cannot open display %s.\n", XDisplayName(nullptr));
+        std::fputs("Error: cannot open the display.\n", stderr);
         std::exit(1);
     }
     gui.top = XtVaAppCreateShell(nullptr, "Install", applicationShellWidgetClass, display, nullptr);
