@@ -148,7 +148,7 @@ class Quillset : public ::testing::Test {
         // gives the -f entry an empty label, default and value as well.
         statusFile_ = dir_.file("status:::");
         mkdir(root().c_str(), 0755);
-        start({"-A", dir_.write("seed", seed), "-p", root(), "-c", kMedium, "-a", hostName()});
+        start({"-A", dir_.write("seed", seed), "-p", root(), "-c", medium_, "-a", server_});
     }
 
     void start(const std::vector<std::string>& args) {
@@ -261,6 +261,8 @@ class Quillset : public ::testing::Test {
     testutil::TempDir dir_;
     std::unique_ptr<Child> app_;
     std::string statusFile_;
+    std::string medium_ = kMedium;
+    std::string server_ = hostName();
 };
 
 TEST_F(Quillset, InstallLeavesTheProgramRunning) {
@@ -307,6 +309,45 @@ TEST_F(Quillset, CancelInTheConfirmationLeavesTheWindowUsable) {
     continueAndConfirmOk();
     expectInstalled("Region1");
     EXPECT_TRUE(app_->running());
+}
+
+TEST_F(Quillset, HelpStaysUntilItsOkAndLeavesTheWindowAsItWas) {
+    std::string main = closeOptions();
+    ASSERT_FALSE(main.empty());
+    keys(main, {"Tab", "Tab", "Tab", "Right", "Right", "Right", "Right", "space"});
+    std::string help = window("ONX Server Installation Help");
+    ASSERT_FALSE(help.empty());
+    keys(help, {"Return"});
+    EXPECT_TRUE(eventually([&] { return !visible("ONX Server Installation Help"); }, 50));
+    EXPECT_TRUE(app_->running());
+    EXPECT_EQ(logText().find("Args from zpi gui:"), std::string::npos);
+}
+
+// The server name as a field that echoes nothing, started on a wrong name.
+class QuillsetHiddenServer : public Quillset {
+  protected:
+    void SetUp() override {
+        medium_ = dir_.file("medium");
+        ASSERT_EQ(testutil::run({"cp", "-r", kMedium, medium_}).status, 0);
+        std::string index = testutil::readFile(medium_ + "/QRX.IND");
+        const std::string item = "QRX:gui:G:ZPI_NAME:server\n";
+        size_t at = index.find(item);
+        ASSERT_NE(at, std::string::npos);
+        index.replace(at, item.size(), "QRX:gui:G:ZPI_NAME:server:1\n");
+        dir_.write("medium/QRX.IND", index);
+        server_ = "not-this-host";
+        Quillset::SetUp();
+    }
+};
+
+TEST_F(QuillsetHiddenServer, TheTypedTextIsWhatGetsInstalled) {
+    std::string main = closeOptions();
+    ASSERT_FALSE(main.empty());
+    keys(main, {"Tab", "End", "shift+Home"});
+    type(hostName());
+    keys(main, {"Tab", "Tab", "Right", "space"});  // "Install"
+    continueAndConfirmOk();
+    expectInstalled("Region1");
 }
 
 TEST(QuillsetStart, WithoutAValidIndexPrintsTheUsageAndEnds) {
