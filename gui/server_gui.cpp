@@ -285,9 +285,11 @@ void buildOptionsDialog(int labelChars) {
 
 // ---- Install
 
-void goodbyeAndRelease() {
+// Worker side of the install's end: the event loop hears of it through the
+// status pipe once the settings are back.
+void endInstall() {
     goodbyeStep(gui->savedArgInfo);
-    setMainSensitive(true);
+    postInstallFinished();
 }
 
 void* installWorker(void*) {
@@ -295,8 +297,7 @@ void* installWorker(void*) {
     zpi_install_doit();
     status("\nCompleted.");
     t.elapsed("leaving zpi gui doit.");
-    goodbyeStep(gui->savedArgInfo);
-    postInstallFinished();
+    endInstall();
     return nullptr;
 }
 
@@ -319,13 +320,13 @@ void continueInstall(Widget, XtPointer, XtPointer) {
     if (err != 0) {
         std::fprintf(stderr, "cannot start the install thread: %s\n", std::strerror(err));
         postStatusLine("The install could not be started.\n");
-        goodbyeStep(gui->savedArgInfo);
-        postInstallFinished();
+        endInstall();
     }
 }
 
 void cancelInstall(Widget, XtPointer, XtPointer) {
-    goodbyeAndRelease();
+    goodbyeStep(gui->savedArgInfo);
+    setMainSensitive(true);
 }
 
 void showConfirmation(const std::string& toDo) {
