@@ -66,6 +66,9 @@ void zpi_install_doit() {
     else
         dbFile << "No install host for server " << argInfo.serverName
                << ": installation not recorded." << std::endl;
+    // A host whose engine asked for a reboot is named in the log; it is
+    // rebooted only when the user agrees.
+    hostGroups.handleReboots();
     t.elapsed("Exiting ZPI install doit");
 }
 
