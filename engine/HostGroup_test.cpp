@@ -137,6 +137,8 @@ TEST_F(PlanTest, ScoutStatusesGiveStatesAndOperations) {
         {"INSTALLED:BIN", "BIN", FS_UNKNOWN, {}, "", "processScoutInfo done"},
     };
     for (const Case& c : cases) {
+        // Each case from the state the test started in.
+        TearDown();
         SetUp();
         InstallHost* srv = add("srv", "linux-ix86");
         scout(srv, c.output);
@@ -149,7 +151,6 @@ TEST_F(PlanTest, ScoutStatusesGiveStatesAndOperations) {
         }
         EXPECT_TRUE(logged(c.trace)) << c.output;
         EXPECT_EQ(hostFailures.numFailures(), 0) << c.output;
-        TearDown();
     }
 }
 
@@ -223,6 +224,8 @@ TEST_F(PlanTest, GetFromAcrossArchitectures) {
          "not be found."},
     };
     for (const Case& c : cases) {
+        // Each case from the state the test started in.
+        TearDown();
         SetUp();
         add("srv", "linux-ix86");
         InstallHost* hp = add("hp", "hpux");
@@ -238,7 +241,6 @@ TEST_F(PlanTest, GetFromAcrossArchitectures) {
             EXPECT_EQ(hostGroups.ops[0].fromHost, "srv");
             EXPECT_EQ(hostGroups.ops[0].host, c.target);
         }
-        TearDown();
     }
 }
 
@@ -264,6 +266,8 @@ TEST_F(PlanTest, MultiplexMergesPushesOfOnePackageToOnePath) {
         {"yes", {PUSH_FILEPACK, RM_FILE, RM_FILE}},
     };
     for (const Case& c : cases) {
+        // Each case from the state the test started in.
+        TearDown();
         SetUp();
         if (c.setting) argInfo.config.define("generic", "Multiplex", c.setting);
         InstallHost* a = add("srv", "linux-ix86");
@@ -276,7 +280,6 @@ TEST_F(PlanTest, MultiplexMergesPushesOfOnePackageToOnePath) {
             EXPECT_EQ(hostGroups.ops[0].list[0], "b");
             EXPECT_TRUE(logged("piggybacked push to b onto push to srv"));
         }
-        TearDown();
     }
 }
 
@@ -434,6 +437,8 @@ TEST_F(PlanTest, ReadOnlyLocationsResolvedByTheirProbeFile) {
         {nullptr, FS_FAILED, nullptr},
     };
     for (const Case& c : cases) {
+        // Each case from the state the test started in.
+        TearDown();
         SetUp();
         testutil::TempDir location;
         type("BIN").setPath(location.path().c_str());
@@ -452,7 +457,6 @@ TEST_F(PlanTest, ReadOnlyLocationsResolvedByTheirProbeFile) {
             EXPECT_NE(report().find(expected), std::string::npos) << report();
         }
         EXPECT_TRUE(logged("check working on type InstallType(BIN) arch independent"));
-        TearDown();
     }
 }
 

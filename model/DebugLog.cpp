@@ -21,20 +21,48 @@ int createFresh(const char* path) {
     return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0664);
 }
 
-int openSafely(const char* path) {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
+// A character device (a terminal, /dev/null) is written as it is.
+int openDevice(const char* path) {
+    int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Our own regular file, truncated; -1 when the entry is not that.
+int reuseOwn(const char* path) {
+    int fd = ::open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 && !safeToReuse(fd)) {
         ::close(fd);
-        fd = -1;
-        errno = EEXIST;
+        return -1;
     }
-    if (fd < 0) {
-        if (errno != ELOOP && errno != EEXIST && errno != ENXIO) return -1;
-        // A planted link or foreign file: remove the name, never its target.
-        if (unlink(path) != 0 && errno != ENOENT) return -1;
+    return fd;
+}
+
+int openSafely(const char* path) {
+    struct stat st;
+    int fd = -1;
+    if (lstat(path, &st) != 0) {
+        if (errno != ENOENT) return -1;
         fd = createFresh(path);
-        if (fd < 0) return -1;
+    } else if (S_ISCHR(st.st_mode)) {
+        return openDevice(path);
+    } else if (S_ISLNK(st.st_mode) || S_ISREG(st.st_mode)) {
+        fd = reuseOwn(path);
+        if (fd < 0) {
+            // A planted link or a foreign file: remove the name, never its
+            // target. Nothing else (a device, a directory) is ever removed.
+            if (unlink(path) != 0 && errno != ENOENT) return -1;
+            fd = createFresh(path);
+        }
+    } else {
+        return -1;
     }
+    if (fd < 0) return -1;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (ftruncate(fd, 0) != 0 || fchmod(fd, 0664) != 0) {
         ::close(fd);

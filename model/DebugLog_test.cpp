@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "tests/test_util.h"
@@ -42,6 +43,30 @@ TEST(DebugLog, NeverWritesThroughPlantedLinks) {
         EXPECT_TRUE(S_ISREG(st.st_mode));
     }
     EXPECT_EQ(testutil::readFile(victim), "precious\n");
+}
+
+// A log pointed at a device writes to it; no entry but a file or a link is
+// ever removed (a run as root once replaced /dev/null by a plain file).
+TEST(DebugLog, DevicesAreWrittenAndOtherEntriesKept) {
+    testutil::TempDir dir;
+    std::string null = dir.file("null");
+    std::string fifo = dir.file("fifo");
+    std::string sub = dir.file("sub");
+    if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) GTEST_SKIP() << "needs root";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    Restore restore;
+    EXPECT_TRUE(dbFile.reopen(null));
+    dbFile << "discarded" << std::endl;
+    EXPECT_FALSE(dbFile.reopen(fifo));  // no reader
+    EXPECT_FALSE(dbFile.reopen(sub));
+    struct stat st;
+    ASSERT_EQ(lstat(null.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(lstat(sub.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 TEST(DebugLog, UnopenableLogSwallowsOutput) {
