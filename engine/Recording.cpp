@@ -43,8 +43,22 @@ Str fillRecordingScript(Str script) {
     return script;
 }
 
+namespace {
+
+// The generic recording script, translated for the server: the media
+// record names the server's architecture, its name and the medium, which
+// a translation without a host would leave empty.
+Str recordingTemplate(const InstallHost& server) {
+    const Configuration& config = argInfo.config;
+    int index = 0, genericIndex = 0;
+    if (!config.locate("generic", "SetAttrs", index, genericIndex)) return Str();
+    return config.translate(&server, config.items()[index].value);
+}
+
+}  // namespace
+
 void recordInstallation(InstallHost& server) {
-    Str script = argInfo.config.translate(nullptr, "@SetAttrs@");
+    Str script = recordingTemplate(server);
     if (script.empty()) return;
     t.elapsed("Storing installation attributes.");
     script = fillRecordingScript(script);

@@ -8,6 +8,7 @@
 #include "engine/Args.h"
 #include "engine/InstalledLocations.h"
 #include "hosts/host_test_fixture.h"
+#include "model/Cdrom.h"
 #include "model/InstallType.h"
 #include "model/OperationInfo.h"
 
@@ -96,8 +97,9 @@ TEST_F(RecordingTest, FilledScriptRunsThroughTheShellOnTheServer) {
     EXPECT_TRUE(logged("Storing installation attributes."));
 }
 
-TEST_F(RecordingTest, BuiltInScriptCarriesTheLocations) {
+TEST_F(RecordingTest, BuiltInScriptCarriesTheLocationsAndTheMedium) {
     RegisterInstalled("srv", "/q/bin ", "BIN", "linux-ix86", "d", "installed");
+    argInfo.cdrom = Cdrom("mediahost", "/cdrom/qrx");
     ServerHost server;
     recordInstallation(server);
     EXPECT_EQ(server.commands, std::vector<std::string>{"/bin/sh -x"});
@@ -107,6 +109,12 @@ TEST_F(RecordingTest, BuiltInScriptCarriesTheLocations) {
               std::string::npos)
         << server.script;
     EXPECT_NE(server.script.find("objcall $IO _set_revision '\"\"'\n"), std::string::npos);
+    // The generic script, with what only the server gives filled in.
+    EXPECT_NE(server.script.find("if [ -n \"$IO\" ]; then\n"), std::string::npos);
+    EXPECT_NE(
+        server.script.find("_set_media << 'EOF'\n{ \"linux-ix86\" \"srv\" \"/cdrom/qrx\" }\nEOF\n"),
+        std::string::npos)
+        << server.script;
 }
 
 TEST_F(RecordingTest, EmptyTemplateSkipsTheWholeStep) {

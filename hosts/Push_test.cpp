@@ -302,11 +302,12 @@ TEST_F(PushTest, CommandSetIsCopiedIntoAFreshDirectoryAndRunThere) {
     InstallHost host(localName().chars(), "linux-ix86", "root", "", TRUSTED_HOST);
     dir.write("probe.sh", "#!/bin/sh\necho \"in $(pwd): $(cat)\"\n");
     ASSERT_EQ(chmod(dir.file("probe.sh").c_str(), 0755), 0);
-    std::string cwd = get_current_dir_name();
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
     Str out, err;
     int rc = host.runScriptOnHost("./probe.sh", "fed", out, err);
-    ASSERT_EQ(chdir(cwd.c_str()), 0);
+    ASSERT_EQ(chdir(cwd), 0);
     std::string target = "/tmp/cis." + std::to_string(getpid());
     EXPECT_EQ(rc, 1) << err;
     EXPECT_EQ(out, "in " + target + ": fed\n");
