@@ -19,3 +19,15 @@ void zpiBuildHost();
 void getInstallLock();
 
 extern const char* const quillset_cli_usage;
+
+// The variables part that ends both front ends' usage texts (without a
+// final newline).
+#define QS_USAGE_VARIABLES                                                          \
+    " <optional-variables>: take the form: <variable id from index file>=<value>\n" \
+    "    BIN=<binaries-directory>\n"                                                \
+    "    LIB=<libraries-directory>\n"                                               \
+    "    ZPIDB=<server-database-directory>\n"                                       \
+    "    MAN=<man-page-directory>\n"                                                \
+    "    APPD=<X11-app-defaults-directory>\n"                                       \
+    "    CAT=<message-catalog-directory>\n"                                         \
+    "    RN=<region-name>"

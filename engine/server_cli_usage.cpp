@@ -14,15 +14,7 @@ const char* const quillset_cli_usage =
     "    -i <install-index-file>\n"
     "    -P  you will be prompted for root's password\n"
     "    -z <variable-file>\n"
-    "    -Z <variable-entry>\n"
-    " <optional-variables>: take the form: <variable id from index file>=<value>\n"
-    "    BIN=<binaries-directory>\n"
-    "    LIB=<libraries-directory>\n"
-    "    ZPIDB=<server-database-directory>\n"
-    "    MAN=<man-page-directory>\n"
-    "    APPD=<X11-app-defaults-directory>\n"
-    "    CAT=<message-catalog-directory>\n"
-    "    RN=<region-name>\n";
+    "    -Z <variable-entry>\n" QS_USAGE_VARIABLES "\n";
 
 [[noreturn]] void serverCliUsage() {
     std::fprintf(stderr, "%s\n", quillset_cli_usage);

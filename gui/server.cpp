@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "engine/Args.h"
+#include "engine/server_cli.h"
 #include "framework/bln_cipher.h"
 #include "framework/qrx_runtime.h"
 #include "framework/qrx_thread.h"
@@ -21,15 +22,7 @@ const char kUsage[] =
     "    -i <install-index-file>\n"
     "    -p <path-prefix>[!]\n"
     "    -z <variable-file>\n"
-    "    -Z <variable-entry>\n"
-    " <optional-variables>: take the form: <variable id from index file>=<value>\n"
-    "    BIN=<binaries-directory>\n"
-    "    LIB=<libraries-directory>\n"
-    "    ZPIDB=<server-database-directory>\n"
-    "    MAN=<man-page-directory>\n"
-    "    APPD=<X11-app-defaults-directory>\n"
-    "    CAT=<message-catalog-directory>\n"
-    "    RN=<region-name>";
+    "    -Z <variable-entry>\n" QS_USAGE_VARIABLES;
 
 const size_t kStackSize = 65536;
 
