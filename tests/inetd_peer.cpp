@@ -58,18 +58,6 @@ std::string randomPassword() {
     return p;
 }
 
-bool portAccepts(const std::string& address, unsigned short port) {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
 std::string rootHome() {
     const passwd* pw = getpwuid(0);
     return pw && pw->pw_dir ? pw->pw_dir : "/root";

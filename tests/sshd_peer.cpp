@@ -56,18 +56,6 @@ unsigned short freePort(const std::string& address) {
     return port;
 }
 
-bool accepts(const std::string& address, unsigned short port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
 std::string mountNamespaceOf(const std::string& pid) {
     char link[128];
     ssize_t n = readlink(("/proc/" + pid + "/ns/mnt").c_str(), link, sizeof link - 1);
@@ -227,7 +215,7 @@ bool SshdPeer::start() {
 
 bool SshdPeer::waitForPort() {
     for (int i = 0; i < 200; ++i) {
-        if (accepts(address_, port_)) {
+        if (portAccepts(address_, port_)) {
             // Listening, sshd is past the namespace set-up.
             namespace_ = mountNamespaceOf(std::to_string(sshd_));
             if (!privateDirs_.empty() && namespace_ == mountNamespaceOf("self"))

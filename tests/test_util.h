@@ -56,4 +56,7 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
               const std::vector<std::string>& env = {}, int timeoutSeconds = 60);
 
+// Whether a TCP connection to address (IPv4) and port is accepted now.
+bool portAccepts(const std::string& address, unsigned short port);
+
 }  // namespace testutil
