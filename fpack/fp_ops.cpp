@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "keyw.h"
 #include "log_msg.h"
 #include "pack.h"
+#include "sig_end.h"
 #include "unpack.h"
 #include "zug.h"
 
@@ -219,7 +221,9 @@ void fp_dispose_strlist(fp_strlist* list) {
 }
 
 void fp_send_eof(fp_ctxt* ct) {
-    if (ct->op != nullptr) ioch_write(ct->op, "", 0);
+    // The last record goes out here: a failure is as fatal as any other.
+    if (ct->op != nullptr && ioch_write(ct->op, "", 0) != 0)
+        log_msg(ct, FP_LOG_FATAL, "out_stream write error (cnt=%d)", -1);
 }
 
 // ---- operations -------------------------------------------------------------
@@ -372,6 +376,14 @@ const modifier_letter kModLetters[] = {
     {'n', FP_MOD_N}, {'N', FP_MOD_NOCHECK}, {'C', FP_MOD_CNTL}, {'P', FP_MOD_P},
 };
 
+// The -f file as this run found it: whether the run created it (only then
+// may a failure remove it) and which file that is.
+struct out_state {
+    bool created;
+    dev_t dev;
+    ino_t ino;
+};
+
 struct cli {
     const char* prog;
     int unpack, list, hdrs, uninstall, size, no_output, bits, repack, verbose, flist, info;
@@ -382,6 +394,7 @@ struct cli {
     const char* name;
     const char* operand;
     char* override;  // "key=value\n" lines
+    out_state out;
 };
 
 void usage(const char* prog) {
@@ -498,6 +511,12 @@ int parse_args(int argc, char** argv, cli* o) {
         }
     }
     if (o->list && o->size) return -1;
+    // A block that says "headers only" but carries bodies, or a reader
+    // that skips bodies that are there: no reader could follow either.
+    if ((o->mods & FP_MOD_H) && !o->hdrs) {
+        fprintf(stderr, "%s: the h modifier needs -h\n", o->prog);
+        return -1;
+    }
     if (optind != argc - 1) return -1;
     o->operand = argv[optind];
     return 0;
@@ -588,12 +607,42 @@ ioch* open_input(const char* operand) {
     return ch;
 }
 
+// Opens the -f file for writing: a new file (mode 0600, remembered as made
+// by this run), else the existing one, truncated when it is a regular
+// file. A symbolic link at the name is followed only when root or this
+// user owns it. Returns the descriptor, or -1 with errno set.
+int open_out_file(cli* o) {
+    const char* path = o->out_file;
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st;
+    if (fd >= 0) {
+        if (fstat(fd, &st) == 0) {
+            o->out = out_state{true, st.st_dev, st.st_ino};
+            sigend_remove_on_signal(path, st.st_dev, st.st_ino);
+        }
+        return fd;
+    }
+    if (errno != EEXIST || lstat(path, &st) != 0) return -1;
+    if (S_ISLNK(st.st_mode) && st.st_uid != 0 && st.st_uid != geteuid()) {
+        errno = ELOOP;
+        return -1;
+    }
+    fd = open(path, O_WRONLY | O_CLOEXEC | (S_ISLNK(st.st_mode) ? 0 : O_NOFOLLOW));
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
 // Attaches the output: -f file or standard output. Returns 0, or -1 after
 // printing the reason.
-int open_output(fp_ctxt* ct, const char* out_file) {
-    int fd = out_file != nullptr ? open(out_file, O_WRONLY | O_CREAT | O_TRUNC, 0600) : dup(1);
+int open_output(fp_ctxt* ct, cli* o) {
+    int fd = o->out_file != nullptr ? open_out_file(o) : dup(1);
     if (fd < 0) {
-        fprintf(stderr, "can't open output file %s\n", out_file != nullptr ? out_file : "-");
+        fprintf(stderr, "can't open output file %s\n", o->out_file != nullptr ? o->out_file : "-");
         return -1;
     }
     ioch* op = ioch_fd_init(fd);
@@ -604,6 +653,27 @@ int open_output(fp_ctxt* ct, const char* out_file) {
     }
     fp_set_output(ct, op);
     return 0;
+}
+
+// Closes the output: false (reason printed) when a write or the close
+// failed, so that nothing cut short passes for a whole result.
+bool close_output(fp_ctxt* ct, const cli* o) {
+    if (ct->op == nullptr) return true;
+    int rv = ioch_close(ct->op);
+    ct->op = nullptr;
+    if (rv == 0) return true;
+    fprintf(stderr, "can't write %s: %s\n",
+            o->out_file != nullptr ? o->out_file : "standard output", strerror(errno));
+    return false;
+}
+
+// Removes the -f file after a failure, when this run made it and it is
+// still that file.
+void remove_created_output(const cli* o) {
+    struct stat st;
+    if (o->out.created && lstat(o->out_file, &st) == 0 && st.st_dev == o->out.dev &&
+        st.st_ino == o->out.ino)
+        unlink(o->out_file);
 }
 
 // Prints the collected messages; returns 2 when there were any.
@@ -628,9 +698,23 @@ void print_bits(const fp_ctxt* ct) {
     for (int i = 0; i < ct->hdr_words; i++) fprintf(stderr, "%08x\n", (unsigned)ct->hdr_bits[i]);
 }
 
+// The package name without -N: the operand's last component, which keeps
+// a long or nested path out of the encoded header and the names derived
+// from the package name.
+const char* default_name(const char* operand) {
+    static char name[FP_PATH_MAX + 1];
+    size_t end = strlen(operand);
+    while (end > 1 && operand[end - 1] == '/') end--;
+    size_t start = end;
+    while (start > 0 && operand[start - 1] != '/') start--;
+    if (end == start || end - start > FP_PATH_MAX) return operand;
+    snprintf(name, sizeof name, "%.*s", (int)(end - start), operand + start);
+    return name;
+}
+
 // A context reading the operand and writing the output, or null (reason
 // printed).
-fp_ctxt* make_context(const cli* o, ioch* ip) {
+fp_ctxt* make_context(cli* o, ioch* ip) {
     fp_ctxt* ct = fp_new_ctxt();
     if (ct == nullptr) {
         if (ip != nullptr) ioch_dispose(ip);
@@ -643,9 +727,9 @@ fp_ctxt* make_context(const cli* o, ioch* ip) {
         return nullptr;
     }
     fp_set_input(ct, ip);
-    fp_set_name(ct, o->name != nullptr ? o->name : o->operand);
+    fp_set_name(ct, o->name != nullptr ? o->name : default_name(o->operand));
     if (o->last_mtime != 0) fp_set_last_mtime(ct, o->last_mtime);
-    if (!o->no_output && open_output(ct, o->out_file) != 0) {
+    if (!o->no_output && open_output(ct, o) != 0) {
         fp_dispose_ctxt(ct);
         return nullptr;
     }
@@ -654,15 +738,18 @@ fp_ctxt* make_context(const cli* o, ioch* ip) {
 }
 
 // The second pass of -b: the same operand read again, limited to the nodes
-// of the first pass's mask. Its messages do not change the exit status.
-void second_pass(const cli* o, const uint32_t* bits, int words) {
+// of the first pass's mask. Its messages do not change the exit status,
+// an output that could not be written does: returns false then.
+bool second_pass(cli* o, const uint32_t* bits, int words) {
     fp_ctxt* ct = make_context(o, open_input(o->operand));
-    if (ct == nullptr) return;
+    if (ct == nullptr) return o->no_output;
     int code = !o->repack ? FP_OP_UNPACK_LIST : o->hdrs ? FP_OP_REPACK_HDRS : FP_OP_REPACK;
     fp_set_dtype(ct, code == FP_OP_UNPACK_LIST ? FP_DT_LIST : FP_DT_BLOCK);
     if (fp_set_hdr_bits(ct, bits, words) == 0) fp_operation(ct, code, FP_MOD_D | FP_MOD_A);
+    bool written = close_output(ct, o);
     report_messages(ct, o->verbose);
     fp_dispose_ctxt(ct);
+    return written;
 }
 
 }  // namespace
@@ -692,6 +779,7 @@ int fp_main(int argc, char** argv) {
         free(o.override);
         return FP_EXIT_FAIL;
     }
+    sigend_install();
     if (o.raise_fsize) raise_fsize_limit();
     ioch* ip = o.read_whole ? utf8_input(o.operand) : open_input(o.operand);
     fp_ctxt* ct = make_context(&o, ip);
@@ -705,14 +793,18 @@ int fp_main(int argc, char** argv) {
     fp_desc desc = {};
     int rv = o.info ? fp_read_fp_desc(ct, &desc) : fp_operation(ct, op.code, o.mods);
     int status = rv != 0 ? FP_EXIT_FAIL : FP_EXIT_OK;
+    if (o.info) {
+        // A description that cannot be printed is a failure too.
+        if (fp_write_fp_desc(ct, &desc) != 0) {
+            rv = FP_ST_FATAL;
+            status |= FP_EXIT_FAIL;
+        }
+    }
+    bool complete = close_output(ct, &o) && rv != FP_ST_FATAL;
+    if (!complete) status |= FP_EXIT_FAIL;
     if (o.size) printf("size= %ld\n", fp_get_rval(ct));
     if (o.bits) print_bits(ct);
     status += report_messages(ct, o.verbose);
-    if (o.info) {
-        // A description that cannot be printed is a failure too.
-        if (fp_write_fp_desc(ct, &desc) != 0 && status % 2 == 0) status += FP_EXIT_FAIL;
-        if (report_messages(ct, 0) != 0 && status < FP_EXIT_MSGS) status += FP_EXIT_MSGS;
-    }
     fflush(stdout);
 
     uint32_t* bits = nullptr;
@@ -722,8 +814,21 @@ int fp_main(int argc, char** argv) {
         if (bits != nullptr) memcpy(bits, ct->hdr_bits, sizeof(uint32_t) * (size_t)words);
     }
     fp_dispose_ctxt(ct);
-    if (o.bits && (o.repack || o.list)) second_pass(&o, bits, bits != nullptr ? words : 0);
+    if (o.bits && (o.repack || o.list)) {
+        // The second pass writes the output anew: it alone decides whether
+        // the output is whole.
+        complete = second_pass(&o, bits, bits != nullptr ? words : 0);
+        if (!complete) status |= FP_EXIT_FAIL;
+    }
     free(bits);
     free(o.override);
+    if (!complete) remove_created_output(&o);
+    sigend_remove_on_signal(nullptr, 0, 0);
+    // Results printed on the standard streams count as output too.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fputs("can't write standard output\n", stderr);
+        status |= FP_EXIT_FAIL;
+    }
+    if (fflush(stderr) != 0 || ferror(stderr)) status |= FP_EXIT_FAIL;
     return status;
 }

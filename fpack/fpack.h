@@ -188,13 +188,13 @@ struct fp_ctxt {
     struct fp_cntl_node* cntl_node;  // the "cntl" node last read (cntl_files.h)
     // The stream filter (io_filter.h). Plain values, so that a failure that
     // jumps out leaves nothing allocated; filter_pid is 0 when none runs.
-    int filter_pid;      // the filter command
-    int filter_feeder;   // child feeding an in-memory block to an input filter
-    int filter_err_fd;   // the filter's standard error (an unlinked file)
-    int filter_out_fd;   // output filter: its standard output, kept while the
-                         // output channel writes into the filter
-    char filter_side;    // 'o' output filter, 'i' input filter
-    char filter_type;    // output filter: the output channel's own transport
+    int filter_pid;     // the filter command
+    int filter_feeder;  // child feeding an in-memory block to an input filter
+    int filter_err_fd;  // the filter's standard error (an unlinked file)
+    int filter_out_fd;  // output filter: its standard output, kept while the
+                        // output channel writes into the filter
+    char filter_side;   // 'o' output filter, 'i' input filter
+    char filter_type;   // output filter: the output channel's own transport
 };
 
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).
@@ -264,7 +264,8 @@ int fp_read_fp_desc(fp_ctxt* ct, fp_desc* desc);
 // Moves *desc into the context and prints it as a description. Returns 0,
 // or 1 when printing failed (messages in the context).
 int fp_write_fp_desc(fp_ctxt* ct, const fp_desc* desc);
-// Ends the output stream (a zero-length write).
+// Ends the output stream (a zero-length write); a failure ends the
+// operation ("out_stream write error (cnt=%d)", level 2).
 void fp_send_eof(fp_ctxt* ct);
 void fp_dispose_filelist(fp_frec* list);
 void fp_dispose_strlist(fp_strlist* list);

@@ -356,6 +356,16 @@ void ioch_dispose(ioch* ch) {
     free(ch);
 }
 
+int ioch_close(ioch* ch) {
+    int err = ch->error;
+    if (ch->type == 'F' && ch->fd >= 0 && close(ch->fd) != 0 && err == 0) err = errno;
+    ch->fd = -1;
+    ioch_dispose(ch);
+    if (err == 0) return 0;
+    errno = err;
+    return -1;
+}
+
 long ioch_write(ioch* ch, const void* data, long length) {
     if (ch->error) return -1;
     if (length < 0) return fail(ch, EINVAL);

@@ -92,6 +92,10 @@ int ioch_options(ioch* ch, int framed, int compressed, int checked);
 // Closes an 'F' channel's descriptor (whatever it is, 0 and 1 included)
 // and frees the channel. Unwritten data is dropped: end the stream first.
 void ioch_dispose(ioch* ch);
+// The same for a channel that was written: returns 0 when every write and
+// the close succeeded, else -1 with errno set to the channel's first error
+// (see ioch_get_error) or the close's.
+int ioch_close(ioch* ch);
 
 // Writing. Returns `length`, or -1 (see ioch_get_error). In a framed
 // channel the 4-byte length goes first. Length 0 ends the stream: the partial

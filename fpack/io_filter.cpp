@@ -54,12 +54,61 @@ void split_command(fp_ctxt* ct, const char* command, char** argv, const char* wh
     if (n == 0) log_msg(ct, FP_LOG_FATAL, "%s failed (err %d)", which, RUNCMD_CANT_START);
 }
 
+// Programs that only turn standard input into standard output when given
+// nothing but flag words of kDecompressFlags.
+const char* const kDecompressors[] = {
+    "gzip",    "gunzip", "zcat",  "bzip2",  "bunzip2", "bzcat",    "xz",
+    "unxz",    "xzcat",  "lzma",  "unlzma", "lzcat",   "zstd",     "unzstd",
+    "zstdcat", "lz4",    "unlz4", "lz4cat", "lzop",    "compress", "uncompress",
+};
+// Letters of a flag word: decompress, to standard output, quietly.
+const char kDecompressFlags[] = "dcq";
+
+bool is_decompress_flag(const char* word) {
+    if (strcmp(word, "--decompress") == 0 || strcmp(word, "--stdout") == 0 ||
+        strcmp(word, "--quiet") == 0)
+        return true;
+    return word[0] == '-' && word[1] != '\0' &&
+           strspn(word + 1, kDecompressFlags) == strlen(word + 1);
+}
+
+// A decompressor named bare (found in PATH, never a path the block
+// chooses) with flag words only.
+bool is_known_decompressor(char* const* argv) {
+    bool known = false;
+    for (const char* name : kDecompressors)
+        if (strcmp(argv[0], name) == 0) known = true;
+    for (int i = 1; known && argv[i] != nullptr; i++) known = is_decompress_flag(argv[i]);
+    return known;
+}
+
+// Install and uninstall run the block's own scripts, so they run its
+// filter too, and say which. Every other operation (listing, sizing,
+// masks, repacking, previews) runs only a known decompressor, or exactly
+// the command the administrator names in FP_ALLOW_PRE_ENV; anything else
+// ends the operation.
+void check_block_filter(fp_ctxt* ct, const char* command, char* const* argv) {
+    bool installs =
+        (ct->ptype == FP_OP_INSTALL || ct->ptype == FP_OP_UNINSTALL) && !(ct->modifiers & FP_MOD_N);
+    if (installs) {
+        log_msg(ct, FP_LOG_INFO, "pre-process: \"%s\"", command);
+        return;
+    }
+    const char* allowed = getenv(FP_ALLOW_PRE_ENV);
+    if (is_known_decompressor(argv) || (allowed != nullptr && strcmp(allowed, command) == 0))
+        return;
+    log_msg(ct, FP_LOG_FATAL,
+            "pre-process refused: \"%s\" is not a known decompressor; set %s to this command "
+            "to run it",
+            command, FP_ALLOW_PRE_ENV);
+}
+
 // Forks a child that writes the unread rest of a memory channel into a
 // pipe and returns the pipe's reading end, or -1.
 int feed_memory(fp_ctxt* ct, const ioch* ip) {
     int p[2];
     if (pipe2(p, O_CLOEXEC) != 0) return -1;
-    pid_t pid = fork();
+    pid_t pid = runcmd_fork();
     if (pid == 0) {
         // Only the pipe stays open: holding its reading end would keep a
         // write to a dead filter from failing, holding another filter's
@@ -116,10 +165,34 @@ int restore_output(fp_ctxt* ct) {
     return copy;
 }
 
+// Milliseconds a filter (or its feeder) may go on after its input ended:
+// progs_timeout when set, else FP_FILTER_END_SECONDS.
+long end_limit_ms(const fp_ctxt* ct) {
+    long s = ct->conf->progs_timeout > 0 ? ct->conf->progs_timeout : FP_FILTER_END_SECONDS;
+    return s * 1000;
+}
+
+// The child's wait status once it has ended, within the end limit; one
+// that goes on is stopped (logged). Never waits without a bound.
+int wait_bounded(fp_ctxt* ct, pid_t pid, const char* what) {
+    int status = -1;
+    int r = runcmd_wait_for(pid, end_limit_ms(ct), &status);
+    if (r == 1) {
+        add_msg(&ct->msg, FP_LOG_INFO, "%s: still running %ld s after its input ended; stopped",
+                what, end_limit_ms(ct) / 1000);
+        status = runcmd_stop(pid, SIGTERM);
+    }
+    return r < 0 ? -1 : status;
+}
+
+// sig 0: the feeder has written everything or met a closed pipe; else it
+// is stopped.
 void reap_feeder(fp_ctxt* ct, int sig) {
     if (ct->filter_feeder == 0) return;
-    if (sig != 0) kill(ct->filter_feeder, sig);
-    runcmd_wait(ct->filter_feeder);
+    if (sig != 0)
+        runcmd_stop(ct->filter_feeder, sig);
+    else
+        wait_bounded(ct, ct->filter_feeder, "filter feeder");
     ct->filter_feeder = 0;
 }
 
@@ -208,6 +281,7 @@ void start_in_filter(fp_ctxt* ct, const char* command) {
     const char* which = "pre-process";
     char* argv[FP_FILTER_ARGS + 1];
     split_command(ct, command, argv, which);
+    check_block_filter(ct, command, argv);
     ignore_sigpipe();
     ioch* ip = ct->ip;
     int in = ip->type == 'F' ? ip->fd : feed_memory(ct, ip);
@@ -241,7 +315,7 @@ void start_in_filter(fp_ctxt* ct, const char* command) {
 int out_stream_eof(fp_ctxt* ct) {
     if (ct->filter_pid == 0 || ct->filter_side != 'o') return 0;
     int copy = restore_output(ct);
-    int status = runcmd_wait(ct->filter_pid);
+    int status = wait_bounded(ct, ct->filter_pid, "filter");
     bool copied = copy < 0 || copy_back(ct, copy);
     close_fd(&copy);
     int rv = finish(ct, status);
@@ -260,7 +334,7 @@ int in_stream_eof(fp_ctxt* ct) {
         drain(ct, ct->ip->fd);
         close_fd(&ct->ip->fd);
     }
-    int status = runcmd_wait(ct->filter_pid);
+    int status = wait_bounded(ct, ct->filter_pid, "filter");
     reap_feeder(ct, 0);
     return finish(ct, status);
 }

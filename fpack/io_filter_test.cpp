@@ -70,9 +70,12 @@ struct Unpacked {
 };
 
 // Reads a block node by node and ends its input stream; from memory, or
-// from a file when `file` is given.
-Unpacked unpack(const std::string& bytes, const std::string& file = "") {
+// from a file when `file` is given. The operation code decides which
+// filters the block may start: install runs any.
+Unpacked unpack(const std::string& bytes, const std::string& file = "",
+                int ptype = FP_OP_UNPACK_LIST) {
     Ctxt r;
+    fp_set_ptype(r.ct, ptype, FP_MOD_DEFAULT);
     if (file.empty()) {
         r.input(bytes);
     } else {
@@ -185,9 +188,9 @@ TEST(Filters, ExitReportsMarkTheStreamFailed) {
         // Unpacking side: a block that announces the filter.
         Packed plain = pack(src.desc("postproc=cat\npreproc=" + filt + "\n"));
         ASSERT_EQ(plain.rv, 0) << plain.msgs;
-        Unpacked u = unpack(plain.out);
+        Unpacked u = unpack(plain.out, "", FP_OP_INSTALL);
         EXPECT_EQ(u.eof, -1);
-        EXPECT_EQ(u.msgs, c.unpack_first + c.msgs);
+        EXPECT_EQ(u.msgs, "pre-process: \"" + filt + "\"\n" + c.unpack_first + c.msgs);
     }
     EXPECT_TRUE(no_children_left());
 }
@@ -198,11 +201,15 @@ TEST(Filters, FailuresToStartAndTooManyWords) {
         std::string post, pre;
         std::string pack_msgs, unpack_msgs;
     };
+    // Installing: no scripts are set up when the block's header fails.
+    const std::string no_scripts =
+        "FATAL.\nUnable to check for on_error script, configuration not yet valid.\n";
     const Case cases[] = {
         {"/nonexistent/filter", "cat", "post-process failed (err 3)\nFATAL.\n", ""},
-        {"cat", "/nonexistent/filter", "", "pre-process failed (err 3)\nFATAL.\n"},
+        {"cat", "/nonexistent/filter", "",
+         "pre-process: \"/nonexistent/filter\"\npre-process failed (err 3)\n" + no_scripts},
         {"a 1 2 3 4 5 6 7 8 9 10", "cat", "too many args\nFATAL.\n", ""},
-        {"cat", "a 1 2 3 4 5 6 7 8 9 10", "", "too many args\nFATAL.\n"},
+        {"cat", "a 1 2 3 4 5 6 7 8 9 10", "", "too many args\n" + no_scripts},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.post + " / " + c.pre);
@@ -212,7 +219,7 @@ TEST(Filters, FailuresToStartAndTooManyWords) {
             EXPECT_EQ(p.rv, 1);
             continue;
         }
-        Unpacked u = unpack(p.out);
+        Unpacked u = unpack(p.out, "", FP_OP_INSTALL);
         EXPECT_EQ(u.rv, FP_JMP_FATAL);
         EXPECT_EQ(u.msgs, c.unpack_msgs);
     }
@@ -221,7 +228,7 @@ TEST(Filters, FailuresToStartAndTooManyWords) {
     std::string ten = script(dir, "ten", "cat\n") + " 1 2 3 4 5 6 7 8 9";
     Packed p = pack(src.desc("postproc=\"" + ten + "\"\npreproc=\"" + ten + "\"\n"));
     EXPECT_EQ(p.rv, 0) << p.msgs;
-    Unpacked u = unpack(p.out);
+    Unpacked u = unpack(p.out, "", FP_OP_INSTALL);
     EXPECT_EQ(u.eof, 0) << u.msgs;
     EXPECT_EQ(body_of(u, "data"), src.data);
     EXPECT_TRUE(no_children_left());
@@ -244,6 +251,7 @@ TEST(Filters, DisposeStopsARunningFilter) {
     ASSERT_EQ(p.rv, 0) << p.msgs;
     Ctxt r;
     r.input(p.out);
+    fp_set_ptype(r.ct, FP_OP_INSTALL, FP_MOD_DEFAULT);
     ASSERT_EQ(guarded(r.ct, [&] { decode_header(r.ct); }), 0) << r.msgs();
     EXPECT_NE(r.ct->filter_pid, 0);
     io_filter_dispose(r.ct);
@@ -281,14 +289,18 @@ TEST(FiltersProgram, GzipBlockInstalls) {
     std::string blk = dir.file("pkg.blk");
     testutil::RunResult p = fpack({"-f", blk, desc});
     ASSERT_EQ(p.status, 0) << p.err;
+    // Install says which filter the block made it run.
+    const std::string said = "messages:\npre-process: \"gzip -dc\"\n";
     testutil::RunResult u = fpack({"-u", blk});
-    EXPECT_EQ(u.status, 0) << u.err;
+    EXPECT_EQ(u.status, FP_EXIT_MSGS) << u.err;
+    EXPECT_EQ(u.err, said);
     EXPECT_EQ(readFile(dir.file("dst/a.txt")), "alpha\n");
     EXPECT_TRUE(readFile(dir.file("dst/b.txt")) == std::string(100000, 'b'));
     // The same block on standard input.
     unlink(dir.file("dst/a.txt").c_str());
     u = testutil::run({"sh", "-c", std::string(FPACK_BIN) + " -u - < " + blk});
-    EXPECT_EQ(u.status, 0) << u.err;
+    EXPECT_EQ(u.status, FP_EXIT_MSGS) << u.err;
+    EXPECT_EQ(u.err, said);
     EXPECT_EQ(readFile(dir.file("dst/a.txt")), "alpha\n");
 }
 

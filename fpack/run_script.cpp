@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "cntl_files.h"
 #include "fppar.h"
@@ -228,7 +227,6 @@ bool switch_user(long uid) {
 
 [[noreturn]] void script_child(fp_ctxt* ct, const char* program, const char* input,
                                const char* const* args, long uid, int err_fd) {
-    setpgid(0, 0);
     // Error output first, so that the reasons below reach the script's
     // error report.
     if (dup2(err_fd, 2) != 2) _exit(5);
@@ -255,40 +253,16 @@ bool switch_user(long uid) {
     _exit(6);
 }
 
-double now_seconds() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-void pause_for(double seconds) {
-    struct timespec ts;
-    ts.tv_sec = (time_t)seconds;
-    ts.tv_nsec = (long)((seconds - (double)ts.tv_sec) * 1e9);
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
 enum wait_result { kExited, kTimedOut, kWaitFailed };
 
-// Waits for the script; with a timeout looks every FP_POLL_SECONDS and
-// kills the script's process group at the deadline.
+// Waits for the script, which ends with everything it started; with a
+// timeout (seconds) its process group is killed at the deadline.
 wait_result script_wait(pid_t pid, long timeout, int* status) {
-    double deadline = now_seconds() + (double)timeout;
-    for (;;) {
-        pid_t r = waitpid(pid, status, timeout > 0 ? WNOHANG : 0);
-        if (r == pid) return kExited;
-        if (r < 0 && errno != EINTR) return kWaitFailed;
-        if (r != 0) continue;
-        double left = deadline - now_seconds();
-        if (left <= 0) {
-            kill(-pid, SIGKILL);
-            kill(pid, SIGKILL);
-            *status = runcmd_wait(pid);
-            return kTimedOut;
-        }
-        pause_for(left < FP_POLL_SECONDS ? left : FP_POLL_SECONDS);
-    }
+    int r = runcmd_wait_for(pid, timeout > 0 ? timeout * 1000 : -1, status);
+    if (r == 0) return kExited;
+    if (r < 0) return kWaitFailed;
+    *status = runcmd_stop(pid, SIGKILL);
+    return kTimedOut;
 }
 
 // The last stderr_size - 1 bytes of the error file into ct->buffer;
@@ -410,7 +384,7 @@ int run_script(fp_ctxt* ct, const char* program, const char* input, const char* 
         return -1;
     }
     fflush(nullptr);
-    pid_t pid = fork();
+    pid_t pid = runcmd_fork();
     if (pid == 0) script_child(ct, program, input, args, uid, err_fd);
     if (pid < 0) {
         int err = errno;

@@ -24,8 +24,6 @@ enum {
 #define FP_NSLOTS (2 * FP_SCR_KINDS)
 // Most prog_env entries.
 #define FP_ENV_MAX 100
-// Seconds between two looks at a script running under progs_timeout.
-#define FP_POLL_SECONDS 2
 
 // The unix keywords of one kind and its control name ("unix_" + name, its
 // input files "unix_" + name + "_in").
@@ -98,10 +96,11 @@ void fp_on_error(fp_ctxt* ct);
 // to /dev/null, standard error to a private file of which the last
 // stderr_size - 1 bytes are logged ("script stderr: [%.*s]", level 5).
 // `args` are the words after the program (null-terminated). As `uid`
-// (-1: no switch) with that user's groups. With progs_timeout above 0 the
-// script's process group is killed (signal 9) at the deadline ("script
-// interrupted or timeout expired", level 1). Returns 0 when it exited 0,
-// else -1. Nothing runs with the n modifier (0).
+// (-1: no switch) with that user's groups, in a process group of its own
+// that ends with it: whatever the script leaves running is killed when it
+// exits. With progs_timeout above 0 the group is killed (signal 9) at the
+// deadline ("script interrupted or timeout expired", level 1). Returns 0
+// when it exited 0, else -1. Nothing runs with the n modifier (0).
 int run_script(fp_ctxt* ct, const char* program, const char* input, const char* const* args,
                long uid);
 
