@@ -340,7 +340,14 @@ int putheader(fp_ctxt* ct, const char* name, const struct stat* st, unsigned lon
 int getheader(fp_ctxt* ct, struct stat* st, unsigned long* check, char name[FP_NAME_MAX + 1]) {
     char magic[6];
     if (!read_magic(ct, magic)) {
-        log_msg(ct, FP_LOG_WARN, "header: short read");
+        long other = ct->ip->other_rec_size;
+        if (other != 0)
+            log_msg(ct, FP_LOG_WARN,
+                    "record size mismatch: the block was written with records of %s%ld bytes, "
+                    "this reader uses %ld; read it with TRELL_BUF_SIZE=%ld",
+                    ct->ip->other_rec_at_least ? "at least " : "", other, ct->ip->rec_size, other);
+        else
+            log_msg(ct, FP_LOG_WARN, "header: short read");
         return -1;
     }
     char fields[FP_NODE_HDR_LEN];

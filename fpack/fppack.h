@@ -35,7 +35,9 @@ int decode_header(fp_ctxt* ct);
 int putheader(fp_ctxt* ct, const char* name, const struct stat* st, unsigned long check, long size);
 // Reads one node header and name (converted to the local code set, at most
 // FP_NAME_MAX bytes) into st, *check and name. Returns 0, or -1 after a
-// level-1 message.
+// level-1 message; a first record whose check bytes fit another record
+// size is reported as a record size mismatch, with the TRELL_BUF_SIZE that
+// reads the block.
 int getheader(fp_ctxt* ct, struct stat* st, unsigned long* check, char name[FP_NAME_MAX + 1]);
 // Writes the trailer node and pads the node stream to a multiple of 512.
 void dotrailer(fp_ctxt* ct);

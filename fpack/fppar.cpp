@@ -168,6 +168,19 @@ void tok_backslash(tok* t) {
     if (c != '\0') word_put(t, c);
 }
 
+// After a backslash: true when a line end follows (consumed), else the
+// character is put back.
+bool tok_line_join(tok* t) {
+    int c = tgetc(t);
+    if (c == '\n') return true;
+    if (c == '\r') {
+        tok_after_cr(t);
+        return true;
+    }
+    if (c >= 0) tungetc(t, c);
+    return false;
+}
+
 enum { kLineEnd = 0, kInputEnd = 1 };
 
 int skip_comment(tok* t) {
@@ -219,6 +232,9 @@ int tok_line(tok* t) {
                 word_close(t);
                 continue;
             case '\\':
+                // Between words a backslash-newline only joins the lines, so
+                // that a continuation line may be indented.
+                if (!t->open && tok_line_join(t)) continue;
                 word_open(t);
                 tok_backslash(t);
                 continue;

@@ -15,6 +15,7 @@
 namespace {
 
 #define DATA_GROWTH 1024
+static_assert(COMPRESS_MAX_OUT >= IOCH_MAX_RECSIZE, "the record buffer holds any record");
 // The transfer unit holds less than one unit of pending bytes plus one chunk.
 #define CUNIT_CAP (COMPRESS_MAX_RECORD + COMPRESS_BOUND(COMPRESS_MAX_RECORD))
 
@@ -150,6 +151,31 @@ long end_stream(ioch* ch) {
     return 0;
 }
 
+// The first record of `have` bytes in ch->rec failed its check. A writer
+// with another record size put its check bytes elsewhere: reads on (into
+// the record buffer, which holds the largest record) and returns the record
+// size at which the first check bytes match, or 0.
+long probe_rec_size(ioch* ch, long have) {
+    ch->other_rec_at_least = 0;
+    if (!ch->at_end) {
+        long more = tp_read(ch, ch->rec + have, IOCH_MAX_RECSIZE - have, true);
+        if (more > 0) have += more;
+    }
+    long last = have < IOCH_MAX_RECSIZE ? have : IOCH_MAX_RECSIZE;
+    cksum_state cs;
+    cksum_init(&cs);
+    long payload = IOCH_MIN_RECSIZE - CKSUM_CHECK_LEN;
+    cksum_add(&cs, ch->rec, (size_t)payload);
+    for (; payload + CKSUM_CHECK_LEN <= last; payload++) {
+        if (cksum_equal(&cs, ch->rec + payload)) {
+            ch->other_rec_at_least = ch->at_end && payload + CKSUM_CHECK_LEN == have;
+            return payload + CKSUM_CHECK_LEN;
+        }
+        cksum_add(&cs, ch->rec + payload, 1);
+    }
+    return 0;
+}
+
 // Loads the next record into ch->rec. Returns its payload length, 0 at the
 // end of the stream, -1 on failure.
 long get_record(ioch* ch) {
@@ -168,7 +194,11 @@ long get_record(ioch* ch) {
             if (n < ch->ck_len) return fail(ch, IOCH_EREAD);
             n -= ch->ck_len;
             cksum_add(&ch->ck, ch->rec, (size_t)n);
-            if (!cksum_equal(&ch->ck, ch->rec + n)) return fail(ch, IOCH_ECKSUM);
+            if (!cksum_equal(&ch->ck, ch->rec + n)) {
+                if (ch->rec_count == 1 && !ch->compressed)
+                    ch->other_rec_size = probe_rec_size(ch, n + ch->ck_len);
+                return fail(ch, IOCH_ECKSUM);
+            }
         }
         ch->rec_pos = 0;
         ch->rec_len = n;

@@ -61,6 +61,12 @@ struct ioch {
     long rec_len;        // payload bytes of the record being read
     long rec_count;      // records written or read so far
     int started;         // bytes passed through the records: options are fixed
+    // When the first record read fails its check: the record size (check
+    // bytes included) at which the stream's check bytes do match -- the
+    // block was written with another TRELL_BUF_SIZE -- else 0. When that
+    // record is the whole stream, the writer's size was this or more.
+    long other_rec_size;
+    int other_rec_at_least;
 };
 
 // An empty 'D' channel with its record buffer; null when memory fails.

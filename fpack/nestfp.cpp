@@ -13,6 +13,7 @@
 #include "io_chan.h"
 #include "keyw.h"
 #include "log_msg.h"
+#include "pack.h"
 #include "zug.h"
 
 namespace {
@@ -94,7 +95,8 @@ bool is_size_op(int ptype) {
 // A nested context inheriting what the outer one shares with it.
 fp_ctxt* new_nested(fp_ctxt* ct, const char* entry, ioch* ip) {
     fp_ctxt* nc = fp_new_ctxt();
-    if (nc == nullptr) {
+    if (nc == nullptr || pack_share_link_ids(nc, ct) != 0) {
+        fp_dispose_ctxt(nc);
         ioch_dispose(ip);
         log_msg(ct, FP_LOG_FATAL, "fp_new_ctxt: out of memory");
     }

@@ -35,27 +35,72 @@ struct fp_link {
     fp_link* next;
 };
 
+// Buckets of the link identities, by source identity and by identity on
+// the wire (a power of two).
+const unsigned kIdBuckets = 256;
+// Identities given when the file's own number is taken, counting down
+// from the top, far from the inode numbers of most file systems.
+const uint32_t kFirstSpareId = 0xffffffffu;
+
+// The identity that a file with more links travels under.
+struct fp_link_id {
+    dev_t dev;  // source device and inode, all bits
+    ino_t ino;
+    uint64_t wire_dev;  // the device as the node header carries it
+    uint32_t wire_ino;  // the node header's inode field
+    fp_link_id* next_src;
+    fp_link_id* next_wire;
+};
+
 void (*body_hook)(const char* path) = nullptr;
 
 }  // namespace
 
+// Identities on the wire of the files with more links. The node header's
+// inode field has 32 bits, and an unpacker links nodes by (device, inode)
+// as the headers say; so a file keeps the low 32 bits of its inode number
+// unless another file of the stream already travels under them, and gets
+// a spare number then. One table per stream: nested packages share it.
+struct fp_link_ids {
+    fp_link_id* by_src[kIdBuckets];
+    fp_link_id* by_wire[kIdBuckets];
+    uint32_t next_spare;
+    int refs;
+};
+
 // Everything the walk holds that a fatal error must not leak.
 struct fp_walk {
+    fp_link_ids* ids;  // shared with nested packages
     fp_link* links[kLinkBuckets];
     DIR* dirs[FP_MAX_DEPTH];  // open directory per depth
-    int body_fd;              // file whose body is being copied, or -1
-    char* missing;            // "\n\t"-separated names not found
+    // Identity of the directory open at each depth: the directories seen
+    // on the way down, where a followed link that leads back is a loop.
+    dev_t dir_dev[FP_MAX_DEPTH];
+    ino_t dir_ino[FP_MAX_DEPTH];
+    int body_fd;    // file whose body is being copied, or -1
+    char* missing;  // "\n\t"-separated names not found
     size_t missing_len;
 };
 
 namespace {
 
+fp_walk* new_walk() {
+    fp_walk* w = (fp_walk*)calloc(1, sizeof(fp_walk));
+    if (w != nullptr) w->body_fd = -1;
+    return w;
+}
+
+fp_link_ids* new_link_ids() {
+    fp_link_ids* t = (fp_link_ids*)calloc(1, sizeof(fp_link_ids));
+    if (t == nullptr) return nullptr;
+    t->next_spare = kFirstSpareId;
+    t->refs = 1;
+    return t;
+}
+
 fp_walk* get_walk(fp_ctxt* ct) {
-    if (ct->walk == nullptr) {
-        ct->walk = (fp_walk*)calloc(1, sizeof(fp_walk));
-        if (ct->walk == nullptr) log_msg(ct, FP_LOG_FATAL, "out of memory: link table");
-        ct->walk->body_fd = -1;
-    }
+    if (ct->walk == nullptr && (ct->walk = new_walk()) == nullptr)
+        log_msg(ct, FP_LOG_FATAL, "out of memory: link table");
     return ct->walk;
 }
 
@@ -76,6 +121,58 @@ void link_add(fp_ctxt* ct, const struct stat* st) {
     fp_link** head = &w->links[st->st_ino % kLinkBuckets];
     l->next = *head;
     *head = l;
+}
+
+uint64_t header_dev(dev_t dev) {
+    return ((uint64_t)(dev >> 8) & 0xffffffffu) << 8 | (dev & 0xff);
+}
+
+unsigned bucket_of(uint64_t dev, uint64_t ino) {
+    return (unsigned)((ino * 2654435761u) ^ dev) & (kIdBuckets - 1);
+}
+
+fp_link_ids* link_ids(fp_ctxt* ct) {
+    fp_walk* w = get_walk(ct);
+    if (w->ids == nullptr && (w->ids = new_link_ids()) == nullptr)
+        log_msg(ct, FP_LOG_FATAL, "out of memory: link table");
+    return w->ids;
+}
+
+bool wire_taken(const fp_link_ids* t, uint64_t dev, uint32_t ino) {
+    for (const fp_link_id* e = t->by_wire[bucket_of(dev, ino)]; e != nullptr; e = e->next_wire)
+        if (e->wire_dev == dev && e->wire_ino == ino) return true;
+    return false;
+}
+
+// The inode field for a file with more links (see fp_link_ids).
+uint32_t link_wire_ino(fp_ctxt* ct, const struct stat* st) {
+    fp_link_ids* t = link_ids(ct);
+    unsigned b = bucket_of(st->st_dev, st->st_ino);
+    for (const fp_link_id* e = t->by_src[b]; e != nullptr; e = e->next_src)
+        if (e->dev == st->st_dev && e->ino == st->st_ino) return e->wire_ino;
+    uint64_t dev = header_dev(st->st_dev);
+    uint32_t ino = (uint32_t)st->st_ino;
+    while (wire_taken(t, dev, ino)) ino = t->next_spare--;
+    fp_link_id* e = (fp_link_id*)malloc(sizeof *e);
+    if (e == nullptr) log_msg(ct, FP_LOG_FATAL, "out of memory: link table");
+    *e = fp_link_id{st->st_dev, st->st_ino, dev, ino, t->by_src[b], nullptr};
+    t->by_src[b] = e;
+    fp_link_id** w = &t->by_wire[bucket_of(dev, ino)];
+    e->next_wire = *w;
+    *w = e;
+    return ino;
+}
+
+void free_link_ids(fp_link_ids* t) {
+    if (t == nullptr || --t->refs > 0) return;
+    for (unsigned i = 0; i < kIdBuckets; i++) {
+        while (t->by_src[i] != nullptr) {
+            fp_link_id* next = t->by_src[i]->next_src;
+            free(t->by_src[i]);
+            t->by_src[i] = next;
+        }
+    }
+    free(t);
 }
 
 // True for a regular file with more links whose body was already counted
@@ -269,6 +366,19 @@ void descend_dir(fp_ctxt* ct, const char* dir, fp_frec* rec) {
         log_msg(ct, FP_LOG_WARN, "%s: opendir: ", dir);
         return;
     }
+    struct stat ds;
+    memset(&ds, 0, sizeof ds);
+    if (fstat(dirfd(d), &ds) == 0) {
+        for (int i = 0; i < ct->depth; i++) {
+            if (w->dir_dev[i] == ds.st_dev && w->dir_ino[i] == ds.st_ino) {
+                closedir(d);
+                log_msg(ct, FP_LOG_INFO, "%s: directory loop; not descending", dir);
+                return;
+            }
+        }
+    }
+    w->dir_dev[ct->depth] = ds.st_dev;
+    w->dir_ino[ct->depth] = ds.st_ino;
     w->dirs[ct->depth++] = d;
     size_t dl = strlen(dir);
     for (struct dirent* e = readdir(d); e != nullptr; e = readdir(d)) {
@@ -360,12 +470,14 @@ void pack_regular(fp_ctxt* ct, const char* name, const char* src, const char* de
         if (check < 0) return;
     }
     bool linked = S_ISREG(st->st_mode) && st->st_nlink > 1;
+    struct stat hs = *st;
+    if (linked) hs.st_ino = link_wire_ino(ct, st);
     if (linked && link_seen(ct, st)) {
-        write_header(ct, dest, st, check, 0);
+        write_header(ct, dest, &hs, check, 0);
         return;
     }
     if (ct->ptype == FP_OP_PACK_HDRS) {
-        if (write_header(ct, dest, st, check, st->st_size) && linked) link_add(ct, st);
+        if (write_header(ct, dest, &hs, check, st->st_size) && linked) link_add(ct, st);
         return;
     }
     fp_walk* w = get_walk(ct);
@@ -377,7 +489,7 @@ void pack_regular(fp_ctxt* ct, const char* name, const char* src, const char* de
     w->body_fd = fd;
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     body_result r = {0, false};
-    bool written = write_header(ct, dest, st, check, st->st_size);
+    bool written = write_header(ct, dest, &hs, check, st->st_size);
     if (written) {
         if (body_hook != nullptr) body_hook(src);
         r = copy_body(ct, fd, st->st_size);
@@ -673,9 +785,22 @@ void pack_set_body_hook(void (*hook)(const char* path)) {
     body_hook = hook;
 }
 
+int pack_share_link_ids(fp_ctxt* nested, fp_ctxt* outer) {
+    if (outer->walk == nullptr && (outer->walk = new_walk()) == nullptr) return -1;
+    if (outer->walk->ids == nullptr && (outer->walk->ids = new_link_ids()) == nullptr) return -1;
+    if (nested->walk == nullptr && (nested->walk = new_walk()) == nullptr) return -1;
+    fp_link_ids* t = outer->walk->ids;
+    if (nested->walk->ids == t) return 0;
+    free_link_ids(nested->walk->ids);
+    nested->walk->ids = t;
+    t->refs++;
+    return 0;
+}
+
 void pack_dispose_walk(fp_ctxt* ct) {
     fp_walk* w = ct->walk;
     if (w == nullptr) return;
+    free_link_ids(w->ids);
     for (int i = 0; i < kLinkBuckets; i++) {
         while (w->links[i] != nullptr) {
             fp_link* next = w->links[i]->next;

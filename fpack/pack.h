@@ -43,5 +43,10 @@ void pack_named_file(fp_ctxt* ct, const char* src, const char* node, const struc
 // its body is read (tests change the file there). Null: none.
 void pack_set_body_hook(void (*hook)(const char* path));
 
+// A nested package writes into its outer package's stream: its files with
+// more links take their identities on the wire from the same table, so
+// that no two files of the stream share one. Returns 0, or -1 when memory
+// fails.
+int pack_share_link_ids(fp_ctxt* nested, fp_ctxt* outer);
 // Frees the walk state (hard-link table) of a context.
 void pack_dispose_walk(fp_ctxt* ct);
