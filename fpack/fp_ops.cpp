@@ -805,7 +805,11 @@ int fp_main(int argc, char** argv) {
     if (o.size) printf("size= %ld\n", fp_get_rval(ct));
     if (o.bits) print_bits(ct);
     status += report_messages(ct, o.verbose);
-    fflush(stdout);
+    // Results printed on standard output count as output too.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "can't write standard output: %s\n", strerror(errno));
+        status |= FP_EXIT_FAIL;
+    }
 
     uint32_t* bits = nullptr;
     int words = ct->hdr_words;
@@ -824,11 +828,7 @@ int fp_main(int argc, char** argv) {
     free(o.override);
     if (!complete) remove_created_output(&o);
     sigend_remove_on_signal(nullptr, 0, 0);
-    // Results printed on the standard streams count as output too.
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fputs("can't write standard output\n", stderr);
-        status |= FP_EXIT_FAIL;
-    }
+    // Messages and the mask that could not be printed leave a failure.
     if (fflush(stderr) != 0 || ferror(stderr)) status |= FP_EXIT_FAIL;
     return status;
 }

@@ -81,6 +81,26 @@ TEST(FpackUsage, BadCommandLinesPrintTheUsageAndExit1) {
     }
 }
 
+// A block that says "headers only" while carrying bodies (or a reader that
+// skips bodies that are there) could never be read.
+TEST(FpackUsage, HeadersOnlyModifierNeedsH) {
+    Tree t;
+    std::string d = t.describe("");
+    std::string blk = t.dir.write("pkg.blk", fpack({d}).out);
+    const std::string refused = FPACK_BIN ": the h modifier needs -h\n" + kUsage;
+    const std::vector<std::vector<std::string>> cases = {
+        {"-m", "dh", d}, {"-m", "16777223", d}, {"-u", "-m", "h", blk}, {"-R", "-m", "dh", blk}};
+    for (const auto& args : cases) {
+        RunResult r = fpack(args);
+        EXPECT_EQ(r.status, 1) << args[1];
+        EXPECT_EQ(r.err, refused);
+        EXPECT_EQ(r.out, "");
+    }
+    RunResult h = fpack({"-h", "-m", "dh", d});
+    EXPECT_EQ(h.status, 0) << h.err;
+    EXPECT_NE(h.out.find("\nmodifiers=16777217\n"), std::string::npos);
+}
+
 TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
     Tree t;
     std::string good = t.describe("");
@@ -259,6 +279,68 @@ TEST(FpackBlock, HeadersOnlyHasNoBodies) {
     EXPECT_EQ(h.out.substr(name - 104 + 6 * 8, 8), "00000006");
 }
 
+// The default package name is the operand's last component: a long path
+// would not fit the encoded header.
+TEST(FpackBlock, DefaultNameIsTheOperandsLastComponent) {
+    Tree t;
+    std::string deep = t.dir.path();
+    for (int i = 0; i < 30; i++) {
+        deep += "/directory" + std::to_string(i);
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    }
+    std::string d = deep + "/pkg.fpd";
+    ASSERT_EQ(rename(t.describe("").c_str(), d.c_str()), 0);
+    RunResult r = fpack({d});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.substr(0, r.out.find('\n')).find(" fpname=\"pkg.fpd\""), std::string::npos);
+    EXPECT_NE(r.out.find(std::string("VelkarCntlDir/pkg.fpd/cntl") + '\0'), std::string::npos);
+}
+
+// Blocks with check bytes depend on the record size; a reader with another
+// one says so and which TRELL_BUF_SIZE reads the block.
+TEST(FpackBlock, RecordSizeMismatchIsNamed) {
+    Tree t;
+    t.dir.write("pkg/big", std::string(40000, 'x'));
+    std::string big = t.describe("do_checksum=y\ndescend_dirs=y\n");
+    std::string small = t.describe("do_checksum=y\n", "pkg/a.txt\n", "small.fpd");
+    struct Case {
+        std::string desc, writer, reader, said;
+    };
+    const Case cases[] = {
+        {big, "1024", "", "records of 1024 bytes, this reader uses 16384"},
+        {big, "", "1024", "records of 16384 bytes, this reader uses 1024"},
+        {big, "", "40000", "records of 16384 bytes, this reader uses 40000"},
+    };
+    for (const Case& c : cases) {
+        std::string blk = t.dir.file("blk");
+        RunResult p =
+            testutil::run({FPACK_BIN, "-f", blk, c.desc}, "", {"TRELL_BUF_SIZE=" + c.writer});
+        ASSERT_EQ(p.status, 0) << p.err;
+        RunResult r =
+            testutil::run({FPACK_BIN, "-u", "-s", blk}, "", {"TRELL_BUF_SIZE=" + c.reader});
+        EXPECT_EQ(r.status, 3);
+        std::string size = c.writer.empty() ? "16384" : c.writer;
+        EXPECT_EQ(r.err, "messages:\nrecord size mismatch: the block was written with " + c.said +
+                             "; read it with TRELL_BUF_SIZE=" + size +
+                             "\nFATAL because stop_on_error is enabled.\n");
+        RunResult ok = testutil::run({FPACK_BIN, "-u", "-s", blk}, "", {"TRELL_BUF_SIZE=" + size});
+        EXPECT_EQ(ok.status, 0) << ok.err;
+        EXPECT_EQ(ok.out, "size= " + std::to_string(40000 + t.a.size() + t.b.size()) + "\n");
+    }
+    // A block that is one short record: any record size at least as long
+    // reads it.
+    std::string blk = t.dir.file("small.blk");
+    ASSERT_EQ(fpack({"-f", blk, small}).status, 0);
+    RunResult r = testutil::run({FPACK_BIN, "-u", "-s", blk}, "", {"TRELL_BUF_SIZE=512"});
+    EXPECT_EQ(r.status, 3);
+    size_t at = r.err.find("records of at least ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    std::string fits = r.err.substr(r.err.find("TRELL_BUF_SIZE=") + 15);
+    fits = fits.substr(0, fits.find('\n'));
+    RunResult ok = testutil::run({FPACK_BIN, "-u", "-s", blk}, "", {"TRELL_BUF_SIZE=" + fits});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+}
+
 TEST(FpackBlock, OverridesApplyInCommandLineOrder) {
     Tree t;
     std::string d = t.describe("");
@@ -374,6 +456,131 @@ TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {
     RunResult r = testutil::run({FPACK_BIN, "-e", f}, "", {"ZUG_CODESET=ISO88591"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(std::string("caf\xc3\xa9") + '\0' + "latin-1 name"), std::string::npos);
+}
+
+// ---- output that cannot be written --------------------------------------
+
+RunResult sh(const std::string& command) {
+    return testutil::run({"sh", "-c", command});
+}
+
+// Every operation that writes a result fails when the result cannot be
+// written, down to the last record and the close.
+TEST(FpackOutput, FullDeviceFailsEveryOperationThatWrites) {
+    Tree t;
+    std::string d = t.describe("descend_dirs=y\n");
+    std::string blk = t.dir.write("pkg.blk", fpack({d}).out);
+    const std::vector<std::string> cases = {
+        d,           "-h " + d,      "-p " + d,         "-l " + d,
+        "-s " + d,   "-I " + d,      "-u -p " + blk,    "-u -s " + blk,
+        "-R " + blk, "-R -h " + blk, "-u -b -p " + blk,
+    };
+    for (const std::string& args : cases) {
+        for (const std::string& out : {std::string(" > /dev/full"), std::string(" -f /dev/full")}) {
+            if (out[1] == '-' && (args.rfind("-s", 0) == 0 || args.rfind("-u -s", 0) == 0))
+                continue;  // the size goes to standard output, not the block output
+            RunResult r =
+                sh(FPACK_BIN " " + (out[1] == '-' ? out.substr(1) + " " + args : args + out));
+            EXPECT_EQ(r.status % 2, 1) << args << out << "\n" << r.err;
+            EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << args << out;
+        }
+    }
+    // The mask of -u -b goes to standard error.
+    EXPECT_EQ(sh(FPACK_BIN " -u -b " + blk + " 2>/dev/full").status, 1);
+    struct stat st;
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// The disk fills up after the block's first bytes: with a file-size limit
+// the last record cannot be written. The output file this run created is
+// removed; one that was there before is not.
+TEST(FpackOutput, FailedPackRemovesOnlyTheFileItCreated) {
+    Tree t;
+    t.dir.write("pkg/big", std::string(5000, 'b'));
+    std::string d = t.describe("descend_dirs=y\n");
+    std::string out = t.dir.file("out.blk");
+    // 2 blocks of 512 bytes hold the encoded header, not the node stream.
+    std::string limited = "ulimit -f 2; exec " FPACK_BIN " -f " + out + " " + d;
+    RunResult r = sh("trap '' XFSZ; " + limited);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("can't write " + out + ": File too large\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("out_stream write error"), std::string::npos) << r.err;
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    // Ended by the signal of the limit, the file goes too.
+    r = sh(limited);
+    EXPECT_EQ(r.status, 128 + SIGXFSZ) << r.err;
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    // A file that was there before stays (emptied: -f truncates).
+    t.dir.write("out.blk", "older contents");
+    r = sh("trap '' XFSZ; " + limited);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(access(out.c_str(), F_OK), 0);
+}
+
+// -f follows no symbolic link that someone else planted at the name.
+TEST(FpackOutput, OutputFileIsNotWrittenThroughAForeignLink) {
+    Tree t;
+    std::string victim = t.dir.write("victim", "keep me");
+    std::string out = t.dir.file("out.blk");
+    ASSERT_EQ(symlink(victim.c_str(), out.c_str()), 0);
+    ASSERT_EQ(lchown(out.c_str(), 1, 1), 0);
+    RunResult r = fpack({"-f", out, t.describe("")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "can't open output file " + out + "\n");
+    EXPECT_EQ(testutil::readFile(victim), "keep me");
+    // The caller's own link is followed.
+    ASSERT_EQ(lchown(out.c_str(), geteuid(), getegid()), 0);
+    r = fpack({"-f", out, t.describe("")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(testutil::readFile(victim).substr(6, 11), " KFPB-v2.07");
+}
+
+// ---- children -------------------------------------------------------------
+
+// The state letter of a process in /proc, or 0 when it is gone.
+char proc_state(long pid) {
+    std::string stat = testutil::readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+bool gone(long pid) {
+    char state = proc_state(pid);
+    for (int i = 0; i < 200 && state != 0 && state != 'Z'; i++) {
+        usleep(20000);
+        state = proc_state(pid);
+    }
+    return state == 0 || state == 'Z';
+}
+
+// A signal that ends fpack during an install ends the package script, the
+// block's filter and whatever they started.
+TEST(FpackSignals, EndingFpackEndsItsChildren) {
+    Tree t;
+    mkdir(t.dir.file("dst").c_str(), 0755);
+    std::string spid = t.dir.file("spid"), fpid = t.dir.file("fpid");
+    std::string filt =
+        t.dir.write("filt", "#!/bin/sh\nsleep 300 &\necho $! > " + fpid + "\nexec cat\n");
+    std::string before =
+        t.dir.write("before", "#!/bin/sh\nsleep 300 &\n(echo $!; echo $$) > " + spid + ".tmp\nmv " +
+                                  spid + ".tmp " + spid + "\nwait\n");
+    chmod(filt.c_str(), 0755);
+    chmod(before.c_str(), 0755);
+    std::string d =
+        t.describe("default_dest=" + t.dir.file("dst") + "\nunix_before_prog_path=" + before +
+                       "\npostproc=cat\npreproc=" + filt + "\n",
+                   "pkg/a.txt\n");
+    std::string blk = t.dir.file("pkg.blk");
+    ASSERT_EQ(fpack({"-f", blk, d}).status, 0);
+    RunResult r = sh(FPACK_BIN " -u " + blk + " 2>/dev/null & fp=$!; i=0; while [ ! -s " + spid +
+                     " ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i+1)); done; kill -TERM $fp; "
+                     "wait $fp; echo $?");
+    EXPECT_EQ(r.out, std::to_string(128 + SIGTERM) + "\n") << r.err;
+    std::istringstream pids(testutil::readFile(spid) + testutil::readFile(fpid));
+    int n = 0;
+    for (long pid; pids >> pid; n++) EXPECT_TRUE(gone(pid)) << pid;
+    EXPECT_EQ(n, 3);
 }
 
 TEST(FpackLimits, RaisingTheFileSizeLimitLetsABigOutputThrough) {

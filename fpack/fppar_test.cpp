@@ -84,6 +84,11 @@ TEST(FpparTokenizer, WordsQuotesAndComments) {
         {"'it''s' \"\\\"\\\\\"\n", {{"its", "\"\\"}}},
         {"last", {{"last"}}},
         {"\"\" x\n", {{"", "x"}}},
+        // Between words a backslash-newline joins an indented next line.
+        {"a \\\n    b\n", {{"a", "b"}}},
+        {"a \\\r\n\tb\n", {{"a", "b"}}},
+        {"\\\n  x=1 \\\n  y=2\nz\n", {{"x=1", "y=2"}, {"z"}}},
+        {"a \\ b\n", {{"a", " b"}}},
     };
     for (const Case& c : cases) {
         std::vector<std::vector<std::string>> got;
@@ -280,6 +285,15 @@ TEST(FpparKeywords, AssignsUpToThePercentLine) {
     ASSERT_EQ(n, 1);
     EXPECT_STREQ(w[0].text, "file");
     par_free(w, n);
+}
+
+TEST(FpparKeywords, ContinuationLinesMayBeIndented) {
+    Parse p("#*KFP-v2.07\ndo_checksum=y \\\n    do_compress=y \\\n\tdescend_dirs=y\n%\n",
+            sig_and_keywords);
+    ASSERT_EQ(p.rv, 0) << p.c.msgs();
+    EXPECT_EQ(p.c.ct->conf->do_checksum, 1);
+    EXPECT_EQ(p.c.ct->conf->do_compress, 1);
+    EXPECT_EQ(p.c.ct->conf->descend_dirs, 1);
 }
 
 TEST(FpparKeywords, ErrorsNameTheLineAndTheWord) {

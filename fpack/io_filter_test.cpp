@@ -243,9 +243,127 @@ TEST(Filters, AFilterThatStopsReadingEndsThePackCleanly) {
     EXPECT_TRUE(no_children_left());
 }
 
+// The state letter of a process in /proc, or 0 when it is gone.
+char proc_state(long pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+// Whether the process is gone (or a zombie of another parent), allowing the
+// system a moment to take it down.
+bool gone(long pid) {
+    char state = proc_state(pid);
+    for (int i = 0; i < 200 && state != 0 && state != 'Z'; i++) {
+        usleep(20000);
+        state = proc_state(pid);
+    }
+    return state == 0 || state == 'Z';
+}
+
+// Listing, sizing, masks and repacking run no command that the block
+// chooses, except known decompressors with flag words; install runs the
+// block's filter and says so. The marker shows whether a filter ran.
+TEST(Filters, InspectionRunsOnlyKnownDecompressors) {
+    Source src;
+    std::string marker = src.dir.file("ran");
+    std::string mark = script(src.dir, "mark", "echo >> " + marker + "\nexec cat\n");
+    Packed plain = pack(src.desc("postproc=cat\npreproc=" + mark + "\n"));
+    Packed gz = pack(src.desc("postproc=\"gzip -c\"\npreproc=\"gzip -dc\"\n"));
+    ASSERT_EQ(plain.rv, 0) << plain.msgs;
+    ASSERT_EQ(gz.rv, 0) << gz.msgs;
+    const int inspecting[] = {FP_OP_UNPACK_LIST, FP_OP_LIST_BITS,   FP_OP_UNPACK_SIZE,
+                              FP_OP_REPACK,      FP_OP_REPACK_HDRS, FP_OP_READ_CONF};
+    for (int op : inspecting) {
+        SCOPED_TRACE(op);
+        Unpacked u = unpack(plain.out, "", op);
+        EXPECT_EQ(u.rv, FP_JMP_FATAL);
+        EXPECT_EQ(u.msgs, "pre-process refused: \"" + mark +
+                              "\" is not a known decompressor; set FPACK_ALLOW_PRE to this "
+                              "command to run it\nFATAL.\n");
+        EXPECT_NE(access(marker.c_str(), F_OK), 0);
+        Unpacked z = unpack(gz.out, "", op);
+        EXPECT_EQ(z.eof, 0) << z.msgs;
+        EXPECT_EQ(body_of(z, "data"), src.data);
+    }
+    {
+        // A preview of an uninstall runs nothing either.
+        Ctxt r;
+        r.input(plain.out);
+        fp_set_ptype(r.ct, FP_OP_UNINSTALL, FP_MOD_DEFAULT | FP_MOD_N);
+        EXPECT_EQ(guarded(r.ct, [&] { decode_header(r.ct); }), FP_JMP_FATAL);
+        EXPECT_NE(r.msgs().find("pre-process refused"), std::string::npos) << r.msgs();
+        EXPECT_NE(access(marker.c_str(), F_OK), 0);
+    }
+    {
+        testutil::ScopedEnv allow("FPACK_ALLOW_PRE", mark.c_str());
+        Unpacked u = unpack(plain.out);
+        EXPECT_EQ(u.eof, 0) << u.msgs;
+        EXPECT_EQ(u.msgs, "");
+        EXPECT_EQ(readFile(marker), "\n");
+    }
+    Unpacked installing = unpack(plain.out, "", FP_OP_INSTALL);
+    EXPECT_EQ(installing.eof, 0) << installing.msgs;
+    EXPECT_EQ(installing.msgs, "pre-process: \"" + mark + "\"\n");
+    EXPECT_EQ(readFile(marker), "\n\n");
+    EXPECT_TRUE(no_children_left());
+}
+
+TEST(Filters, DecompressorsAreKnownByBareNameAndFlagWords) {
+    Source src;
+    struct Case {
+        const char* pre;
+        bool runs;
+    };
+    const Case cases[] = {
+        {"gzip -dc", true},
+        {"zcat", true},
+        {"gzip -d -c -q", true},
+        {"gzip --decompress --stdout", true},
+        {"gzip -dc /etc/passwd", false},
+        {"/bin/gzip -dc", false},
+        {"gzip -dc -S x", false},
+        {"sh -c cat", false},
+        {"./zcat", false},
+        {"gzip -dcf", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pre);
+        Packed p = pack(src.desc("postproc=\"gzip -c\"\npreproc=\"" + std::string(c.pre) + "\"\n"));
+        ASSERT_EQ(p.rv, 0) << p.msgs;
+        Unpacked u = unpack(p.out);
+        EXPECT_EQ(u.msgs.find("pre-process refused") == std::string::npos, c.runs) << u.msgs;
+        if (c.runs) {
+            EXPECT_EQ(body_of(u, "data"), src.data);
+        }
+    }
+    EXPECT_TRUE(no_children_left());
+}
+
+// A filter that does not end once its input has ended is stopped after
+// progs_timeout, and so is all it started.
+TEST(Filters, FilterThatDoesNotEndIsStopped) {
+    Source src;
+    std::string pidfile = src.dir.file("pid");
+    std::string lingers =
+        script(src.dir, "lingers", "cat\nsleep 30 &\necho $! > " + pidfile + "\nexec sleep 30\n");
+    Packed p =
+        pack(src.desc("stop_on_error=n\nprogs_timeout=1\npostproc=" + lingers + "\npreproc=cat\n"));
+    EXPECT_EQ(p.rv, FP_ST_FAILED);
+    EXPECT_EQ(p.msgs,
+              "filter: still running 1 s after its input ended; stopped\nfilter: ecode (0xf)\n");
+    EXPECT_TRUE(gone(atol(readFile(pidfile).c_str())));
+    EXPECT_TRUE(no_children_left());
+}
+
+// Stopping a filter ends its process group: also what it started, and also
+// when it ignores the polite signal.
 TEST(Filters, DisposeStopsARunningFilter) {
     TempDir dir;
-    std::string sleeper = script(dir, "sleeper", "exec sleep 30\n");
+    std::string pidfile = dir.file("pid");
+    std::string sleeper = script(dir, "sleeper",
+                                 "trap '' TERM\nsleep 30 &\necho $! > " + pidfile + ".tmp\nmv " +
+                                     pidfile + ".tmp " + pidfile + "\nexec sleep 30\n");
     Source src;
     Packed p = pack(src.desc("postproc=cat\npreproc=" + sleeper + "\n"));
     ASSERT_EQ(p.rv, 0) << p.msgs;
@@ -254,9 +372,11 @@ TEST(Filters, DisposeStopsARunningFilter) {
     fp_set_ptype(r.ct, FP_OP_INSTALL, FP_MOD_DEFAULT);
     ASSERT_EQ(guarded(r.ct, [&] { decode_header(r.ct); }), 0) << r.msgs();
     EXPECT_NE(r.ct->filter_pid, 0);
+    for (int i = 0; i < 500 && access(pidfile.c_str(), F_OK) != 0; i++) usleep(10000);
     io_filter_dispose(r.ct);
     EXPECT_EQ(r.ct->filter_pid, 0);
     EXPECT_TRUE(no_children_left());
+    EXPECT_TRUE(gone(atol(readFile(pidfile).c_str())));
 }
 
 TEST(CmdToArgs, SplitsAtBlanksAndTabs) {
@@ -302,6 +422,35 @@ TEST(FiltersProgram, GzipBlockInstalls) {
     EXPECT_EQ(u.status, FP_EXIT_MSGS) << u.err;
     EXPECT_EQ(u.err, said);
     EXPECT_EQ(readFile(dir.file("dst/a.txt")), "alpha\n");
+}
+
+// The administrator looks into a block that names its own filter: nothing
+// runs unless allowed, and the refusal says how to allow it.
+TEST(FiltersProgram, LookingIntoABlockRunsNotItsFilter) {
+    TempDir dir;
+    dir.write("a.txt", "alpha\n");
+    std::string marker = dir.file("ran");
+    std::string filt = script(dir, "filt", "echo >> " + marker + "\nexec cat\n");
+    std::string desc =
+        dir.write("pkg.fpd", "#*KFP-v2.07\nsrc_relpath=" + dir.path() +
+                                 "\npostproc=cat\npreproc=" + filt + "\n%\na.txt\n%\n%\n");
+    std::string blk = dir.file("pkg.blk");
+    ASSERT_EQ(fpack({"-f", blk, desc}).status, 0);
+    for (const char* op : {"-p", "-s", "-b"}) {
+        testutil::RunResult r = fpack({"-u", op, blk});
+        EXPECT_EQ(r.status, FP_EXIT_FAIL_MSGS) << op;
+        EXPECT_NE(r.err.find("messages:\npre-process refused: \"" + filt +
+                             "\" is not a known decompressor; set FPACK_ALLOW_PRE to this command "
+                             "to run it\nFATAL.\n"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_NE(access(marker.c_str(), F_OK), 0);
+    testutil::RunResult r =
+        testutil::run({FPACK_BIN, "-u", "-p", blk}, "", {"FPACK_ALLOW_PRE=" + filt});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  a.txt\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(marker), "\n");
 }
 
 TEST(FiltersProgram, FailingInputFilterExitsWithMessages) {

@@ -126,6 +126,87 @@ TEST(PackWalk, SecondHardLinkHasNoBodyAndTheSameInode) {
     EXPECT_EQ(f["t"].st.st_size, 0);
 }
 
+// Inode numbers above 32 bits, as large file systems hand out: three files
+// whose numbers agree in their low 32 bits, each with a second name.
+TEST(PackWalk, HardLinksAreKeyedByTheWholeInodeNumber) {
+    testutil::TempDir d;
+    mkdirs(d.file("dst"));
+    const char* files[] = {"a", "b", "c"};
+    const unsigned long long inos[] = {77, 77 | 1ULL << 32, 77 | 2ULL << 32};
+    Packer p(d.path());
+    fp_set_ptype(p.ct, FP_OP_PACK, FP_MOD_DEFAULT);
+    p.ct->fn = pack_node;
+    p.record("x");  // a record for merge_stat; the nodes are handed over below
+    int rv = guarded(p.ct, [&] {
+        pack_node(p.ct, FP_EV_START, nullptr, nullptr, nullptr);
+        pack_node(p.ct, FP_EV_CNTL, nullptr, nullptr, nullptr);
+        for (int i = 0; i < 3; i++) {
+            std::string name = files[i];
+            d.write(name, "body of " + name);
+            ASSERT_EQ(link(d.file(name).c_str(), d.file(name + "2").c_str()), 0);
+            for (const std::string& n : {name, name + "2"}) {
+                struct stat st;
+                ASSERT_EQ(stat(d.file(n).c_str(), &st), 0);
+                st.st_ino = (ino_t)inos[i];
+                pack_node(p.ct, FP_EV_NODE, n.c_str(), &st, p.ct->files);
+            }
+        }
+        pack_node(p.ct, FP_EV_END, nullptr, nullptr, nullptr);
+    });
+    ASSERT_EQ(rv, 0) << p.msgs();
+    std::string block = p.output();
+    std::map<std::string, Node> f;
+    for (Node& n : fptest::read_block(block)) f[n.name] = n;
+    // The first file keeps its number's low bits; each has its own.
+    EXPECT_EQ(f["a"].st.st_ino, 77u);
+    for (const char* name : files) {
+        std::string n = name;
+        EXPECT_EQ(f[n].body, "body of " + n);
+        EXPECT_EQ(f[n + "2"].st.st_size, 0);
+        EXPECT_EQ(f[n + "2"].st.st_ino, f[n].st.st_ino) << n;
+    }
+    EXPECT_NE(f["a"].st.st_ino, f["b"].st.st_ino);
+    EXPECT_NE(f["a"].st.st_ino, f["c"].st.st_ino);
+    EXPECT_NE(f["b"].st.st_ino, f["c"].st.st_ino);
+
+    // Installed, every second name is a link to its own file.
+    std::string blk = d.write("blk", block);
+    testutil::RunResult r =
+        testutil::run({"sh", "-c", "cd " + d.file("dst") + " && exec " FPACK_BIN " -u " + blk});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name : files) {
+        std::string n = name;
+        EXPECT_EQ(testutil::readFile(d.file("dst/" + n + "2")), "body of " + n);
+        struct stat one, two;
+        ASSERT_EQ(stat(d.file("dst/" + n).c_str(), &one), 0);
+        ASSERT_EQ(stat(d.file("dst/" + n + "2").c_str(), &two), 0);
+        EXPECT_EQ(one.st_ino, two.st_ino) << n;
+    }
+}
+
+// A followed link that leads back to a directory on the way down is packed
+// as a node and not descended into; the walk goes on. "top" leads above
+// the record's directory, so the loop shows one level further down.
+TEST(PackWalk, LinkLoopsStopWithAMessage) {
+    testutil::TempDir d;
+    mkdirs(d.file("t"));
+    mkdirs(d.file("t/sub"));
+    d.write("t/sub/f", "f");
+    ASSERT_EQ(symlink(".", d.file("t/self").c_str()), 0);
+    ASSERT_EQ(symlink("..", d.file("t/sub/up").c_str()), 0);
+    ASSERT_EQ(symlink("../..", d.file("t/sub/top").c_str()), 0);
+    Packer p(d.path());
+    p.record("t", {{"o", "descend"}});
+    ASSERT_EQ(p.run(), 0) << p.msgs();
+    for (const char* link : {"t/self", "t/sub/up", "t/sub/top/t"}) {
+        EXPECT_NE(p.msgs().find(std::string(link) + ": directory loop; not descending\n"),
+                  std::string::npos)
+            << p.msgs();
+    }
+    EXPECT_EQ(names(p.files()), (std::vector<std::string>{"t", "t/self", "t/sub", "t/sub/f",
+                                                          "t/sub/top", "t/sub/top/t", "t/sub/up"}));
+}
+
 TEST(PackWalk, DescentFollowsRecordOptionThenKeyword) {
     struct Case {
         const char* descend_dirs;

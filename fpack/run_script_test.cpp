@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,44 @@ TEST(Scripts, TimeoutKillsTheScriptAndWhatItStarted) {
                             "FATAL because stop_on_error is enabled.\n"),
               std::string::npos)
         << t.msgs();
+}
+
+// A script that ends before its time-out is noticed when it ends: four
+// trivial scripts take nowhere near four times a look interval. (The old
+// wait looked every 2 seconds: at least 8 s here.)
+TEST(Scripts, ScriptThatEndsEarlyIsNoticedAtOnce) {
+    Scripts s;
+    for (const char* n : {"a.sh", "b.sh", "c.sh", "d.sh"}) s.logger(n);
+    s.keyword("unix_after_prog_path", "a.sh,b.sh,c.sh,d.sh");
+    s.keyword("progs_timeout", "30");
+    ASSERT_EQ(s.setup(), 0) << s.msgs();
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    EXPECT_EQ(s.run(FP_SCR_AFTER), 0) << s.msgs();
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    EXPECT_EQ(readFile(s.log), "a.sh after \nb.sh after \nc.sh after \nd.sh after \n");
+    EXPECT_LT(t1.tv_sec - t0.tv_sec, 6) << "scripts waited out a fixed delay";
+}
+
+// What a script starts and leaves running ends with it.
+TEST(Scripts, NothingAScriptStartedOutlivesIt) {
+    for (const char* timeout : {"0", "30"}) {
+        Scripts s;
+        std::string pidfile = s.dir.file("pid");
+        s.script("bg.sh", "sleep 30 &\necho $! > " + pidfile + "\nexit 0\n");
+        s.keyword("unix_after_prog_path", "bg.sh");
+        s.keyword("progs_timeout", timeout);
+        ASSERT_EQ(s.setup(), 0) << s.msgs();
+        EXPECT_EQ(s.run(FP_SCR_AFTER), 0) << s.msgs();
+        long sleeper = atol(readFile(pidfile).c_str());
+        ASSERT_GT(sleeper, 0);
+        char state = proc_state(sleeper);
+        for (int i = 0; i < 100 && state != 0 && state != 'Z'; i++) {
+            usleep(20000);
+            state = proc_state(sleeper);
+        }
+        EXPECT_TRUE(state == 0 || state == 'Z') << timeout << " " << state;
+    }
 }
 
 TEST(Scripts, ErrorOutputKeepsItsLastBytes) {
