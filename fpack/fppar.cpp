@@ -21,6 +21,7 @@
 #include "nestfp.h"
 #include "pack.h"
 #include "run_script.h"
+#include "runcmd_if.h"
 #include "zug.h"
 
 namespace {
@@ -696,14 +697,13 @@ pid_t spawn_sh(const char* command, int* fd) {
     int p[2];
     if (pipe(p) != 0) return -1;
     fcntl(p[0], F_SETFD, FD_CLOEXEC);
-    pid_t pid = fork();
+    pid_t pid = runcmd_fork();
     if (pid < 0) {
         close(p[0]);
         close(p[1]);
         return -1;
     }
     if (pid == 0) {
-        setpgid(0, 0);
         if (p[1] != STDOUT_FILENO) {
             dup2(p[1], STDOUT_FILENO);
             close(p[1]);
@@ -716,19 +716,9 @@ pid_t spawn_sh(const char* command, int* fd) {
         execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
         _exit(127);
     }
-    setpgid(pid, pid);
     close(p[1]);
     *fd = p[0];
     return pid;
-}
-
-// The command's wait status, or -1.
-int reap(pid_t pid) {
-    int status;
-    pid_t r;
-    while ((r = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
-    return r == pid ? status : -1;
 }
 
 void restore_input(fp_ctxt* ct, sh_job* job) {
@@ -741,11 +731,8 @@ void restore_input(fp_ctxt* ct, sh_job* job) {
 
 void sh_cleanup(fp_ctxt* ct, sh_job* job) {
     restore_input(ct, job);
-    if (job->pid > 0) {
-        // Reading stopped early: the command's output is no longer wanted.
-        if (kill(-job->pid, SIGKILL) != 0) kill(job->pid, SIGKILL);
-        reap(job->pid);
-    }
+    // Reading stopped early: the command's output is no longer wanted.
+    if (job->pid > 0) runcmd_stop(job->pid, SIGKILL);
     dispose_frec(job->tmpl);
     free(job->command);
     free(job->prefix);
@@ -844,7 +831,7 @@ void sh_body(fp_ctxt* ct, void* arg) {
         read_file_lines(ct, &job->sub);
     }
     restore_input(ct, job);
-    int status = reap(job->pid);
+    int status = runcmd_wait(job->pid);
     job->pid = 0;
     inherit(ct, job->tmpl, *first);
     if (status != 0)
