@@ -1,15 +1,26 @@
 #!/bin/sh
 # Times fpack installing the ~200 MB block of pack_vs_tar.sh's tree into an
-# empty directory against GNU tar extracting the same tree, and fpack
-# uninstalling it against rm -rf. One run each, after a warm-up read of both
-# archives; the file system is synced before every timed step.
+# empty directory against GNU tar extracting the same tree, installing it
+# again over the installed tree against tar extracting over its own, and
+# uninstalling it against rm -rf.
 #
-#   bench/unpack_vs_tar.sh [path/to/fpack]
+#   bench/unpack_vs_tar.sh [path/to/fpack [path/to/other/fpack]]
+#
+# Each figure is the median of RUNS runs (default 5) after a warm-up read of
+# the archives; the file system is synced before every timed step. With a
+# second fpack (an earlier build, say) both are timed in the same rounds,
+# one after the other, so that a busy machine disturbs both alike.
 set -eu
 
 FPACK=${1:-${FPACK:-build/fpack/fpack}}
-[ -x "$FPACK" ] || { echo "fpack not found: $FPACK (build it, or pass its path)" >&2; exit 1; }
-FPACK=$(cd "$(dirname "$FPACK")" && pwd)/$(basename "$FPACK")
+OTHER=${2:-}
+RUNS=${RUNS:-5}
+abspath() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+for f in "$FPACK" $OTHER; do
+    [ -x "$f" ] || { echo "fpack not found: $f (build it, or pass its path)" >&2; exit 1; }
+done
+FPACK=$(abspath "$FPACK")
+[ -z "$OTHER" ] || OTHER=$(abspath "$OTHER")
 HERE=$(cd "$(dirname "$0")" && pwd)
 command -v python3 >/dev/null || { echo "python3 is needed to build the tree" >&2; exit 1; }
 
@@ -21,7 +32,7 @@ trap 'rm -rf "$WORK"' EXIT INT TERM
 sed -n "/^python3 - \"\$WORK\/tree\" <<'PY'\$/,/^PY\$/p" "$HERE/pack_vs_tar.sh" | sed '1d;$d' \
     >"$WORK/mktree.py"
 [ -s "$WORK/mktree.py" ] || { echo "tree builder not found in pack_vs_tar.sh" >&2; exit 1; }
-mkdir -p "$WORK/src" "$WORK/fp" "$WORK/tar"
+mkdir -p "$WORK/src" "$WORK/fp" "$WORK/tar" "$WORK/times"
 python3 "$WORK/mktree.py" "$WORK/src/tree"
 
 printf '#*KFP-v2.07\ndescend_dirs=y\ndefault_dest=%s\n%%\ntree\n%%\n%%\n' "$WORK/fp" >"$WORK/tree.fpd"
@@ -32,28 +43,55 @@ FILES=$(find "$WORK/src/tree" -type f | wc -l)
 cat "$WORK/tree.fpb" "$WORK/tree.tar" >/dev/null  # warm the cache
 
 now() { date +%s.%N; }
-# timed CMD: wall time of one run, in seconds.
+# timed NAME CMD: appends the wall time of one run of CMD to times/NAME.
 timed() {
     sync
     t0=$(now)
-    sh -c "$1"
+    sh -c "$2"
     t1=$(now)
-    echo "$t1 - $t0" | bc -l
+    echo "$t1 - $t0" | bc -l >>"$WORK/times/$1"
 }
+median() { sort -n "$WORK/times/$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 mbps() { echo "scale=0; $BYTES / $1 / 1000000" | bc -l; }
 
-T_FP=$(timed "'$FPACK' -u '$WORK/tree.fpb'")
-T_TAR=$(timed "tar -C '$WORK/tar' -xf '$WORK/tree.tar'")
-cmp -s "$WORK/fp/tree/big0" "$WORK/tar/tree/big0" || { echo "installed trees differ" >&2; exit 1; }
-T_FP_RM=$(timed "'$FPACK' -u -r '$WORK/tree.fpb'")
-T_RM=$(timed "rm -rf '$WORK/tar/tree'")
-[ ! -e "$WORK/fp/tree" ] || { echo "uninstall left $WORK/fp/tree" >&2; exit 1; }
+# fpack_round TAG BIN: install, install again over it, uninstall.
+fpack_round() {
+    timed "$1-install" "'$2' -u '$WORK/tree.fpb'"
+    cmp -s "$WORK/fp/tree/big0" "$WORK/src/tree/big0" || { echo "$2: install differs" >&2; exit 1; }
+    timed "$1-reinstall" "'$2' -u '$WORK/tree.fpb'"
+    timed "$1-uninstall" "'$2' -u -r '$WORK/tree.fpb'"
+    [ ! -e "$WORK/fp/tree" ] || { echo "$2: uninstall left $WORK/fp/tree" >&2; exit 1; }
+}
 
-echo "tree: $FILES files, $BYTES bytes; one run each"
-printf '%-40s %8.3f s %6s MB/s\n' "fpack -u (install)" "$T_FP" "$(mbps "$T_FP")"
-printf '%-40s %8.3f s %6s MB/s\n' "tar -xf" "$T_TAR" "$(mbps "$T_TAR")"
-printf '%-40s %8.3f s\n' "fpack -u -r (uninstall)" "$T_FP_RM"
-printf '%-40s %8.3f s\n' "rm -rf" "$T_RM"
-echo "ratio fpack install/tar -xf:  $(ratio "$T_FP" "$T_TAR")  (target <= 1)"
-echo "ratio fpack uninstall/rm -rf: $(ratio "$T_FP_RM" "$T_RM")"
+i=0
+while [ "$i" -lt "$RUNS" ]; do
+    fpack_round fp "$FPACK"
+    [ -z "$OTHER" ] || fpack_round other "$OTHER"
+    timed tar "tar -C '$WORK/tar' -xf '$WORK/tree.tar'"
+    timed tar-again "tar -C '$WORK/tar' -xf '$WORK/tree.tar'"
+    timed rm "rm -rf '$WORK/tar/tree'"
+    i=$((i + 1))
+done
+
+line() { printf '%-44s %8.3f s %6s MB/s\n' "$1" "$2" "$(mbps "$2")"; }
+echo "tree: $FILES files, $BYTES bytes; median of $RUNS runs"
+line "fpack -u (install)" "$(median fp-install)"
+line "fpack -u over the installed tree" "$(median fp-reinstall)"
+printf '%-44s %8.3f s\n' "fpack -u -r (uninstall)" "$(median fp-uninstall)"
+if [ -n "$OTHER" ]; then
+    line "other fpack -u (install)" "$(median other-install)"
+    line "other fpack -u over the installed tree" "$(median other-reinstall)"
+    printf '%-44s %8.3f s\n' "other fpack -u -r (uninstall)" "$(median other-uninstall)"
+fi
+line "tar -xf" "$(median tar)"
+line "tar -xf over the extracted tree" "$(median tar-again)"
+printf '%-44s %8.3f s\n' "rm -rf" "$(median rm)"
+echo "ratio fpack install/tar -xf:  $(ratio "$(median fp-install)" "$(median tar)")  (target <= 1)"
+echo "ratio fpack reinstall/tar -xf over: $(ratio "$(median fp-reinstall)" "$(median tar-again)")"
+echo "ratio fpack uninstall/rm -rf: $(ratio "$(median fp-uninstall)" "$(median rm)")"
+if [ -n "$OTHER" ]; then
+    for step in install reinstall uninstall; do
+        echo "ratio fpack/other $step: $(ratio "$(median "fp-$step")" "$(median "other-$step")")"
+    done
+fi
