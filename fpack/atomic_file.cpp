@@ -119,9 +119,11 @@ int af_replace(int dirfd, const char* leaf, int (*make)(int dirfd, const char* n
         if (rc != 0 && errno != EEXIST) return -1;
     }
     if (rc != 0) return -1;
-    if (renameat(dirfd, tmp, dirfd, leaf) == 0) return 0;
+    rc = renameat(dirfd, tmp, dirfd, leaf);
     int err = errno;
+    // Also after success: a rename between two names of one file does
+    // nothing and leaves both.
     unlinkat(dirfd, tmp, 0);
     errno = err;
-    return -1;
+    return rc;
 }

@@ -63,7 +63,8 @@ int sp_step(sp_walk* w, const char* path, size_t end, size_t* comp, size_t* comp
             int err = errno;
             struct stat st;
             // A link at the name refuses either way; say which it was.
-            if ((err == ENOTDIR || err == ELOOP) && fstatat(w->fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            if ((err == ENOTDIR || err == ELOOP) &&
+                fstatat(w->fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 err = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
             errno = err;
             return -1;

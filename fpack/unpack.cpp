@@ -83,6 +83,7 @@ struct fp_unpack {
     dir_slot cache[kDirCache];
     FILE* spill;  // repack: bodies kept aside, or null
     long long spill_size;
+    bool told_absolute;  // the removal of leading slashes was logged
 };
 
 namespace {
@@ -329,13 +330,18 @@ void normalize_path(char* p) {
 }
 
 // unpack_dest_name without the message: -1 when the result does not fit.
+// A name is never absolute: its leading slashes go, as tar drops them, so
+// that no node leaves the platform prefix or the current directory.
 int join_dest(fp_ctxt* ct, const char* name, char* out) {
     const char* prefix = "";
     char root[4];
-    if (!is_repack(ct->ptype) && !has(ct, FP_MOD_P) && name[0] != '/') {
-        dest_root(ct, root);
-        const char* pp = ct->conf->unix_platform_prefix;
-        prefix = pp != nullptr ? pp : root;
+    if (!is_repack(ct->ptype)) {
+        while (*name == '/') name++;
+        if (!has(ct, FP_MOD_P)) {
+            dest_root(ct, root);
+            const char* pp = ct->conf->unix_platform_prefix;
+            prefix = pp != nullptr ? pp : root;
+        }
     }
     int n;
     if (prefix[0] == '\0') {
@@ -343,7 +349,6 @@ int join_dest(fp_ctxt* ct, const char* name, char* out) {
     } else {
         size_t plen = strlen(prefix);
         while (plen > 0 && (prefix[plen - 1] == '/' || prefix[plen - 1] == '\\')) plen--;
-        while (*name == '/') name++;
         n = snprintf(out, FP_PATH_MAX + 1, "%.*s/%s", (int)plen, prefix, name);
     }
     if (n < 0 || n > FP_PATH_MAX) return -1;
@@ -373,8 +378,7 @@ size_t walk_root(fp_ctxt* ct, const char* path, size_t end) {
     if (dd != nullptr && *dd != '\0' && join_dest(ct, dd, loc) == 0)
         best = root_within(path, end, loc);
     const char* others[] = {kw->unix_platform_prefix,
-                            ct->scripts != nullptr ? ct->scripts->tmp_dir : nullptr,
-                            kw->list_path};
+                            ct->scripts != nullptr ? ct->scripts->tmp_dir : nullptr, kw->list_path};
     for (const char* c : others) {
         size_t n = root_within(path, end, c);
         if (n > best) best = n;
@@ -691,8 +695,8 @@ int make_hard_link(int dirfd, const char* name, void* arg) {
 
 // Copies the entry `leaf` of srcdir to the backup name (on another file
 // system, or one without hard links).
-int copy_to_backup(fp_ctxt* ct, int srcdir, const char* leaf, const char* path,
-                   const char* backup, const struct stat* old) {
+int copy_to_backup(fp_ctxt* ct, int srcdir, const char* leaf, const char* path, const char* backup,
+                   const struct stat* old) {
     if (!S_ISLNK(old->st_mode)) {
         int fd = openat(srcdir, leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
@@ -1681,6 +1685,11 @@ int check_path(fp_ctxt* ct, const char* path, int clear) {
 }
 
 int unpack_dest_name(fp_ctxt* ct, const char* name, char* out) {
+    fp_unpack* s = state(ct);
+    if (name[0] == '/' && !is_repack(ct->ptype) && !s->told_absolute) {
+        s->told_absolute = true;
+        log_msg(ct, FP_LOG_INFO, "%s: leading \"/\" removed from node names", name);
+    }
     if (join_dest(ct, name, out) == 0) return 0;
     log_msg(ct, FP_LOG_WARN, "%s: path too long", name);
     return -1;

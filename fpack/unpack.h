@@ -64,10 +64,11 @@ int install_file(fp_ctxt* ct, const char* path, const struct stat* st);
 // Nothing with the n modifier. Returns 0, or -1 after a message.
 int check_path(fp_ctxt* ct, const char* path, int clear);
 
-// The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): a
-// relative name joined under unix_platform_prefix, else under the root of
-// default_dest, unless repacking or the P modifier keeps it relative;
-// repeated slashes and "." components are dropped. Returns 0, or -1 after
+// The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): the
+// name without leading slashes (logged once, level 0) joined under
+// unix_platform_prefix, else under the root of default_dest, unless the P
+// modifier keeps it relative; repeated slashes and "." components are
+// dropped. Repacking keeps the name as it is. Returns 0, or -1 after
 // "%s: path too long" (level 1).
 int unpack_dest_name(fp_ctxt* ct, const char* name, char* out);
 

@@ -205,8 +205,9 @@ TEST(UnpackInstall, NothingIsWrittenBeneathALinkOfTheSamePackage) {
     Result p = uptest::pack(desc);
     ASSERT_EQ(p.rv, 0) << p.msgs;
     Result r = f.install(p.out, "stop_on_error=n\n");
-    EXPECT_NE(r.msgs.find(f.out + "/link/payload: " + f.out + "/link is a symbolic link; not followed"),
-              std::string::npos)
+    EXPECT_NE(
+        r.msgs.find(f.out + "/link/payload: " + f.out + "/link is a symbolic link; not followed"),
+        std::string::npos)
         << r.msgs;
     EXPECT_FALSE(exists(outside.path() + "/payload"));
 }
