@@ -273,7 +273,7 @@ int script_dest(fp_ctxt* ct, const char* leaf, char* out) {
         return -1;
     }
     if (unpack_dest_name(ct, node, out) != 0) return -1;
-    return check_path(ct, out, 0);
+    return check_path(ct, out);
 }
 
 // The slot of control name `idx`; -1 for the names this build carries but

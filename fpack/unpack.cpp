@@ -736,7 +736,7 @@ int backup_file(fp_ctxt* ct, const char* path, const struct stat* old) {
         S_ISDIR(target.st_mode))
         return 0;
     char backup[FP_PATH_MAX + 1];
-    if (backup_name(ct, path, backup) != 0 || check_path(ct, backup, 0) != 0) return -1;
+    if (backup_name(ct, path, backup) != 0 || check_path(ct, backup) != 0) return -1;
     int src = own_parent_dir(ct, path, &leaf, &failed);
     if (src < 0) {
         log_walk_failure(ct, path, failed, errno);
@@ -816,6 +816,20 @@ void clear_directory(fp_ctxt* ct, const char* dir) {
     }
     free_entries(list);
     if (fd >= 0) close(fd);
+}
+
+// The directory of a node that is or stays in place, and a directory
+// node itself, are cleared at the end of the package (unless this run made
+// or cleared them).
+void mark_for_clearing(fp_ctxt* ct, const char* path, bool is_dir) {
+    fp_unpack* s = state(ct);
+    size_t end;
+    sp_leaf(path, &end);
+    char dir[FP_PATH_MAX + 1];
+    snprintf(dir, sizeof dir, "%.*s", (int)end, path);
+    const char* dirs[] = {end > 0 ? dir : nullptr, is_dir ? path : nullptr};
+    for (const char* d : dirs)
+        if (d != nullptr && !table_has(&s->cleared, d)) table_add(ct, &s->to_clear, d);
 }
 
 // At the end of a package: clears the directories that its nodes went
@@ -1046,7 +1060,7 @@ void install_directory(fp_ctxt* ct, const char* path, const struct stat* st) {
         0)
         return;
     fp_unpack* s = state(ct);
-    if (tracks_extraneous(ct)) table_add(ct, created ? &s->cleared : &s->to_clear, path);
+    if (created && tracks_extraneous(ct)) table_add(ct, &s->cleared, path);
     // Its time is set after its contents are written, which change it.
     fp_name* e = new_entry(ct, path);
     e->mtime = st->st_mtime;
@@ -1148,32 +1162,33 @@ void keep_existing(fp_ctxt* ct, const char* path, const struct stat* st) {
     if (S_ISREG(st->st_mode) && st->st_nlink > 1) id_add(ct, &state(ct)->links, st, path);
 }
 
-// Returns 0 when the node may go to the callback, -1 to skip it. Only an
+// Returns 0 when the node may go to the callback; 1 to skip it while the
+// entry on disk stays as the node's, -1 to skip it after a failure. Only an
 // install changes the disk here (directories, backups): the other
 // operations look without touching.
 int pre_install_checks(fp_ctxt* ct, const char* path, const struct stat* st) {
     if (has(ct, FP_MOD_NOCHECK)) return 0;
     bool writes = ct->ptype == FP_OP_INSTALL;
     struct stat old;
-    if (lstat_dest(ct, path, &old) != 0) return writes ? check_path(ct, path, 1) : 0;
+    if (lstat_dest(ct, path, &old) != 0) return writes ? check_path(ct, path) : 0;
     const fp_keyws* kw = ct->conf;
     if (kw->no_overwrite && kw->backup_fmt == nullptr) {
         log_msg(ct, FP_LOG_WARN, "%s: skipped. no overwrite", path);
         keep_existing(ct, path, st);
-        return -1;
+        return 1;
     }
     if (kw->skip_older_src && st->st_mtime < old.st_mtime) {
         log_msg(ct, FP_LOG_INFO, "%s: skipped. older source", path);
         keep_existing(ct, path, st);
-        return -1;
+        return 1;
     }
     if (has(ct, FP_MOD_O) && !has(ct, FP_MOD_A) && same_on_disk(ct, path, st, &old)) {
         keep_existing(ct, path, st);
-        return -1;
+        return 1;
     }
     if (!writes) return 0;
     if (backup_file(ct, path, &old) != 0) return -1;
-    return check_path(ct, path, 1);
+    return check_path(ct, path);
 }
 
 // ---- uninstall ------------------------------------------------------------
@@ -1283,9 +1298,12 @@ void handle_node(fp_ctxt* ct, const char* name, struct stat* st) {
         skip_node(ct, st);
         return;
     }
+    bool tracks = tracks_extraneous(ct);
     // Whatever becomes of the node, its name is the block's.
-    if (tracks_extraneous(ct)) table_add(ct, &state(ct)->placed, path);
-    if (pre_install_checks(ct, path, st) != 0) {
+    if (tracks) table_add(ct, &state(ct)->placed, path);
+    int rc = pre_install_checks(ct, path, st);
+    if (tracks && rc >= 0) mark_for_clearing(ct, path, S_ISDIR(st->st_mode));
+    if (rc != 0) {
         skip_node(ct, st);
         return;
     }
@@ -1367,7 +1385,7 @@ void open_list_file(fp_ctxt* ct) {
     int fd = -1;
     const char* leaf;
     size_t failed;
-    int dfd = check_path(ct, path, 0) == 0 ? parent_dir(ct, path, &leaf, &failed) : -1;
+    int dfd = check_path(ct, path) == 0 ? parent_dir(ct, path, &leaf, &failed) : -1;
     struct stat st;
     if (dfd >= 0 && again) {
         fd = openat(dfd, leaf, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
@@ -1658,7 +1676,7 @@ int install_file(fp_ctxt* ct, const char* path, const struct stat* st) {
     return write_file(ct, path, st, body_src{-1});
 }
 
-int check_path(fp_ctxt* ct, const char* path, int clear) {
+int check_path(fp_ctxt* ct, const char* path) {
     if (has(ct, FP_MOD_N)) return 0;
     size_t end;
     sp_leaf(path, &end);
@@ -1675,11 +1693,6 @@ int check_path(fp_ctxt* ct, const char* path, int clear) {
             return -1;
         }
         if (create_dirs(ct, path, end) != 0) return -1;
-    }
-    if (clear && tracks_extraneous(ct)) {
-        char dir[FP_PATH_MAX + 1];
-        snprintf(dir, sizeof dir, "%.*s", (int)end, path);
-        if (!table_has(&state(ct)->cleared, dir)) table_add(ct, &state(ct)->to_clear, dir);
     }
     return 0;
 }

@@ -58,11 +58,13 @@ int install_file(fp_ctxt* ct, const char* path, const struct stat* st);
 
 // Makes sure the directory part of `path` exists and is reached without a
 // link: missing directories are created per create_dirs (default modes and
-// owners). With `clear` and rm_extraneous, an install clears that
-// directory once in the run, at the end of the package, of the entries
-// that are not directories and not the block's (backed up per backup_fmt).
-// Nothing with the n modifier. Returns 0, or -1 after a message.
-int check_path(fp_ctxt* ct, const char* path, int clear);
+// owners). Nothing with the n modifier. Returns 0, or -1 after a message.
+//
+// With rm_extraneous an install clears, at the end of each package, every
+// directory that holds one of its nodes and every directory node, once in
+// the run, of the entries that are not directories and that the run did
+// not place (backed up per backup_fmt).
+int check_path(fp_ctxt* ct, const char* path);
 
 // The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): the
 // name without leading slashes (logged once, level 0) joined under
