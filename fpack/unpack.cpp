@@ -310,10 +310,12 @@ void dest_root(const fp_ctxt* ct, char* root) {
 }
 
 // Collapses repeated slashes and "." components and drops a trailing
-// slash, so that a place has one spelling in every table.
+// slash, so that a place has one spelling in every table ("." alone stays:
+// archives made with find name the current directory so).
 void normalize_path(char* p) {
     char* w = p;
     const char* r = p;
+    bool named = *p != '\0';
     if (*r == '/') *w++ = *r++;
     for (;;) {
         while (*r == '/') r++;
@@ -326,6 +328,7 @@ void normalize_path(char* p) {
         memmove(w, c, n);
         w += n;
     }
+    if (w == p && named) *w++ = '.';
     *w = '\0';
 }
 
@@ -464,12 +467,15 @@ int lstat_dest(fp_ctxt* ct, const char* path, struct stat* st) {
 int make_dir_at(fp_ctxt* ct, int dirfd, const char* name, const char* shown, long mode, long uid,
                 long gid, bool* created) {
     *created = mkdirat(dirfd, name, 0700) == 0;
-    if (!*created && errno != EEXIST && errno != EACCES) {
+    int made = *created ? 0 : errno;
+    if (made != 0 && made != EEXIST && made != EACCES) {
         log_msg(ct, FP_LOG_ERR, "mkdir: %s: ", shown);
         return -1;
     }
     int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
+        // Refused, and not there after all: the refusal tells why.
+        if (errno == ENOENT && made != 0) errno = made;
         log_msg(ct, FP_LOG_ERR, "mkdir: %s: ", shown);
         return -1;
     }
