@@ -108,7 +108,8 @@ TEST(SafePath, LeafAndDotDot) {
         EXPECT_EQ(sp_leaf(c.path, &dir_end), c.leaf) << c.path;
         EXPECT_EQ(dir_end, c.dir_end) << c.path;
     }
-    for (const char* p : {"..", "../x", "a/../b", "a/..", "/.."}) EXPECT_TRUE(sp_has_dotdot(p)) << p;
+    for (const char* p : {"..", "../x", "a/../b", "a/..", "/.."})
+        EXPECT_TRUE(sp_has_dotdot(p)) << p;
     for (const char* p : {"", "a", "..a", "a..", "a/..b", "a/b../c", "."})
         EXPECT_FALSE(sp_has_dotdot(p)) << p;
 }
