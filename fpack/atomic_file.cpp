@@ -55,22 +55,25 @@ int make_unnamed_link(int dirfd, const char* name, void* arg) {
 
 int af_create(af_file* f, int dirfd, const char* leaf) {
     f->tmp[0] = '\0';
-    f->fd = -1;
-    f->dirfd = fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
-    if (f->dirfd < 0) return -1;
+    f->dirfd = dirfd;
+    f->own_dirfd = false;
     f->fd = openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    // File systems without unnamed files answer one of these.
-    if (f->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        for (int i = 0; i < kTries; i++) {
-            temp_name(leaf, f->tmp, sizeof f->tmp);
-            f->fd =
-                openat(dirfd, f->tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (f->fd >= 0 || errno != EEXIST) break;
-        }
-        if (f->fd < 0) f->tmp[0] = '\0';
-    }
     if (f->fd >= 0) return 0;
+    // File systems without unnamed files answer one of these.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        f->dirfd = -1;
+        return -1;
+    }
+    f->dirfd = fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+    f->own_dirfd = f->dirfd >= 0;
+    for (int i = 0; i < kTries && f->dirfd >= 0; i++) {
+        temp_name(leaf, f->tmp, sizeof f->tmp);
+        f->fd = openat(dirfd, f->tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (f->fd >= 0) return 0;
+        if (errno != EEXIST) break;
+    }
     int err = errno;
+    f->tmp[0] = '\0';
     af_discard(f);
     errno = err;
     return -1;
@@ -100,12 +103,12 @@ int af_commit(af_file* f, const char* leaf) {
 }
 
 void af_discard(af_file* f) {
-    if (f->dirfd < 0) return;
     if (f->tmp[0] != '\0') unlinkat(f->dirfd, f->tmp, 0);
     f->tmp[0] = '\0';
     if (f->fd >= 0) close(f->fd);
     f->fd = -1;
-    close(f->dirfd);
+    if (f->own_dirfd) close(f->dirfd);
+    f->own_dirfd = false;
     f->dirfd = -1;
 }
 

@@ -938,12 +938,11 @@ int write_file(fp_ctxt* ct, const char* path, const struct stat* st, body_src sr
     fp_unpack* s = state(ct);
     const char* leaf;
     size_t failed;
+    // The directory stays open (in the cache) until the file is committed:
+    // nothing walks in between.
     int dfd = parent_dir(ct, path, &leaf, &failed);
-    struct stat old;
     if (dfd < 0) {
         log_walk_failure(ct, path, failed, errno);
-    } else if (fstatat(dfd, leaf, &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(old.st_mode)) {
-        log_msg(ct, FP_LOG_WARN, "cannot install: %s: is a dir", path);
     } else if (af_create(&s->file, dfd, leaf) != 0) {
         log_msg(ct, FP_LOG_ERR, "Unable to open file: %s: ", path);
     } else {
@@ -971,6 +970,8 @@ int write_file(fp_ctxt* ct, const char* path, const struct stat* st, body_src sr
         errno = err;
         if (step != ATTR_OK)
             log_attr_failure(ct, step, path, st);
+        else if (err == EISDIR)
+            log_msg(ct, FP_LOG_WARN, "cannot install: %s: is a dir", path);
         else
             log_msg(ct, FP_LOG_ERR, "Unable to write file: %s: ", path);
         log_msg(ct, FP_LOG_WARN, "Unable to install file %s", path);

@@ -142,6 +142,17 @@ TEST(UnpackHostile, PlantedLinksAndHostileNamesNeverLeadOutside) {
          "",
          FP_ST_OK,
          [](const Scene& s) { return readFile(s.in("%D/tree/d/f")) == "new"; }},
+        {"a file node where the tree holds a directory leaves it and no temporary",
+         {},
+         {{"tree/d", kDir, ""}, {"tree/d/inner", kFile, "in"}, {"tree/d", kFile, "file"}},
+         FP_OP_INSTALL,
+         "",
+         "cannot install: %D/tree/d: is a dir\n",
+         FP_ST_FAILED,
+         [](const Scene& s) {
+             return uptest::all_names(s.in("%D/tree")) ==
+                    std::vector<std::string>{"d", "d/inner", "victim"};
+         }},
         {"a name with \"..\" is refused",
          {},
          {{"tree/../../escape", kFile, "evil"}, {"tree/good", kFile, "good"}},
