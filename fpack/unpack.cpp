@@ -63,7 +63,8 @@ struct name_table {
 };
 
 struct dir_slot {
-    int fd;  // O_PATH, or -1
+    int fd;       // O_PATH, or -1
+    bool setgid;  // new files take the directory's group
     char path[FP_PATH_MAX + 1];
 };
 
@@ -400,26 +401,46 @@ void dir_cache_drop(fp_ctxt* ct) {
 }
 
 // The directory path[0..end), walked from its root without following a
-// link: a descriptor owned by the cache, valid until the next call (dup it
-// to keep it longer), or -1 with errno and *failed the length of the
-// prefix that could not be entered.
-int open_dest_dir(fp_ctxt* ct, const char* path, size_t end, size_t* failed) {
+// link: its entry in the cache, valid until the next call (dup the
+// descriptor to keep it longer), or null with errno and *failed the length
+// of the prefix that could not be entered.
+const dir_slot* dest_dir(fp_ctxt* ct, const char* path, size_t end, size_t* failed) {
     *failed = end;
     if (end > FP_PATH_MAX) {
         errno = ENAMETOOLONG;
-        return -1;
+        return nullptr;
     }
     char dir[FP_PATH_MAX + 1];
     memcpy(dir, path, end);
     dir[end] = '\0';
     dir_slot* slot = &state(ct)->cache[hash_name(dir) & (kDirCache - 1)];
-    if (slot->fd >= 0 && strcmp(slot->path, dir) == 0) return slot->fd;
+    if (slot->fd >= 0 && strcmp(slot->path, dir) == 0) return slot;
     int fd = sp_open_dir(path, walk_root(ct, path, end), end, failed);
-    if (fd < 0) return -1;
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        int err = errno;
+        if (fd >= 0) close(fd);
+        errno = err;
+        return nullptr;
+    }
     if (slot->fd >= 0) close(slot->fd);
     slot->fd = fd;
+    slot->setgid = (st.st_mode & S_ISGID) != 0;
     memcpy(slot->path, dir, end + 1);
-    return fd;
+    return slot;
+}
+
+// Forgets what the cache knows of directory `path`, whose mode changed.
+void dir_cache_forget(fp_ctxt* ct, const char* path) {
+    dir_slot* slot = &state(ct)->cache[hash_name(path) & (kDirCache - 1)];
+    if (slot->fd < 0 || strcmp(slot->path, path) != 0) return;
+    close(slot->fd);
+    slot->fd = -1;
+}
+
+int open_dest_dir(fp_ctxt* ct, const char* path, size_t end, size_t* failed) {
+    const dir_slot* d = dest_dir(ct, path, end, failed);
+    return d != nullptr ? d->fd : -1;
 }
 
 // The directory holding path's last component (as open_dest_dir), the
@@ -882,11 +903,13 @@ int copy_body(fp_ctxt* ct, int fd, long long size, body_src src) {
 enum { ATTR_OK, ATTR_OWNER, ATTR_MODE, ATTR_TIME };
 
 // Owner first (changing it clears setuid bits), then the mode, then times.
-// Returns ATTR_OK, or the step that failed (errno set).
-int set_attributes(int fd, const struct stat* st) {
+// The owner is left alone when the file has it already: it was made by this
+// process, in a directory that gives it our group (`own_group`). Returns
+// ATTR_OK, or the step that failed (errno set).
+int set_attributes(int fd, const struct stat* st, bool own_group) {
     static const uid_t euid = geteuid();
     static const gid_t egid = getegid();
-    if ((euid == 0 || st->st_uid != euid || st->st_gid != egid) &&
+    if ((st->st_uid != euid || st->st_gid != egid || !own_group) &&
         fchown(fd, st->st_uid, st->st_gid) != 0)
         return ATTR_OWNER;
     if (fchmod(fd, st->st_mode & 07777) != 0) return ATTR_MODE;
@@ -940,10 +963,12 @@ int write_file(fp_ctxt* ct, const char* path, const struct stat* st, body_src sr
     size_t failed;
     // The directory stays open (in the cache) until the file is committed:
     // nothing walks in between.
-    int dfd = parent_dir(ct, path, &leaf, &failed);
-    if (dfd < 0) {
+    size_t dir_end;
+    leaf = path + sp_leaf(path, &dir_end);
+    const dir_slot* dir = dest_dir(ct, path, dir_end, &failed);
+    if (dir == nullptr) {
         log_walk_failure(ct, path, failed, errno);
-    } else if (af_create(&s->file, dfd, leaf) != 0) {
+    } else if (af_create(&s->file, dir->fd, leaf) != 0) {
         log_msg(ct, FP_LOG_ERR, "Unable to open file: %s: ", path);
     } else {
         note_partial(ct, path);
@@ -958,7 +983,7 @@ int write_file(fp_ctxt* ct, const char* path, const struct stat* st, body_src sr
             }
             log_msg(ct, FP_LOG_FATAL, "bad file write.");
         }
-        int step = set_attributes(s->file.fd, st);
+        int step = set_attributes(s->file.fd, st, !dir->setgid);
         int err = errno;
         bool placed = step == ATTR_OK && af_commit(&s->file, leaf) == 0;
         if (step == ATTR_OK) err = errno;
@@ -1066,6 +1091,7 @@ void install_directory(fp_ctxt* ct, const char* path, const struct stat* st) {
     if (make_dir_at(ct, dfd, leaf, path, st->st_mode & 07777, st->st_uid, st->st_gid, &created) !=
         0)
         return;
+    dir_cache_forget(ct, path);
     fp_unpack* s = state(ct);
     if (created && tracks_extraneous(ct)) table_add(ct, &s->cleared, path);
     // Its time is set after its contents are written, which change it.

@@ -445,6 +445,27 @@ TEST(UnpackInstall, BackupOfARelativeNameStaysInItsDirectory) {
     EXPECT_FALSE(exists(f.out + "/tree")) << "no directory doubled";
 }
 
+// A directory that gives new files its group (setgid) does not give it to
+// the block's files, also when the block makes it so after its first file.
+TEST(UnpackInstall, FilesKeepTheirGroupInASetgidDirectory) {
+    if (!uptest::is_root()) GTEST_SKIP() << "needs root to give groups";
+    Fixture f(false);
+    const mode_t dir = S_IFDIR | 0755, setgid = S_IFDIR | 02775, file = S_IFREG | 0644;
+    std::string blk = uptest::craft_block({{"d", dir, ""},
+                                           {"d/first", file, "1"},
+                                           {"d", setgid, "", 0, 1, 1500000000, 4242},
+                                           {"d/second", file, "2", 0, 1, 1500000000, 0},
+                                           {"e", setgid, "", 0, 1, 1500000000, 4242},
+                                           {"e/third", file, "3", 0, 1, 1500000000, 0}});
+    Result r = f.install(blk, "unix_platform_prefix=" + f.dst + "\n");
+    EXPECT_EQ(r.rv, 0) << r.msgs;
+    for (const char* name : {"d/second", "e/third"}) {
+        struct stat st;
+        ASSERT_EQ(stat((f.dst + "/" + name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_gid, 0u) << name;
+    }
+}
+
 // A running program is replaced: it keeps running from its old file, and
 // nothing is left beside the new one.
 TEST(UnpackInstall, RunningProgramIsReplaced) {

@@ -204,6 +204,7 @@ struct Node {
     ino_t ino = 0;
     nlink_t nlink = 1;
     time_t mtime = 1500000000;
+    gid_t gid = getgid();
 };
 
 // A block of the given nodes, as no description would pack it: names
@@ -233,7 +234,7 @@ inline std::string craft_block(const std::vector<Node>& nodes, const std::string
             st.st_ino = n.ino;
             st.st_mtime = n.mtime;
             st.st_uid = getuid();
-            st.st_gid = getgid();
+            st.st_gid = n.gid;
             putheader(c.ct, n.name.c_str(), &st, 0, (long)n.body.size());
             fp_out_write(c.ct, n.body.data(), (long)n.body.size());
         }
