@@ -51,6 +51,25 @@ int make_unnamed_link(int dirfd, const char* name, void* arg) {
     return link_unnamed(*(int*)arg, dirfd, name);
 }
 
+// af_replace; `may_alias`: the new entry may be the very file at leaf.
+int replace_at(int dirfd, const char* leaf, int (*make)(int dirfd, const char* name, void* arg),
+               void* arg, bool may_alias) {
+    char tmp[NAME_MAX + 1];
+    int rc = -1;
+    for (int i = 0; i < kTries && rc != 0; i++) {
+        temp_name(leaf, tmp, sizeof tmp);
+        rc = make(dirfd, tmp, arg);
+        if (rc != 0 && errno != EEXIST) return -1;
+    }
+    if (rc != 0) return -1;
+    rc = renameat(dirfd, tmp, dirfd, leaf);
+    int err = errno;
+    // A rename between two names of one file does nothing and leaves both.
+    if (rc != 0 || may_alias) unlinkat(dirfd, tmp, 0);
+    errno = err;
+    return rc;
+}
+
 }  // namespace
 
 int af_create(af_file* f, int dirfd, const char* leaf) {
@@ -87,7 +106,9 @@ int af_commit(af_file* f, const char* leaf) {
         if (rc == 0) rc = renameat(f->dirfd, f->tmp, f->dirfd, leaf);
     } else {
         rc = link_unnamed(f->fd, f->dirfd, leaf);
-        if (rc != 0 && errno == EEXIST) rc = af_replace(f->dirfd, leaf, make_unnamed_link, &f->fd);
+        // A new file is never the one at leaf.
+        if (rc != 0 && errno == EEXIST)
+            rc = replace_at(f->dirfd, leaf, make_unnamed_link, &f->fd, false);
     }
     if (rc != 0) {
         int err = errno;
@@ -114,19 +135,5 @@ void af_discard(af_file* f) {
 
 int af_replace(int dirfd, const char* leaf, int (*make)(int dirfd, const char* name, void* arg),
                void* arg) {
-    char tmp[NAME_MAX + 1];
-    int rc = -1;
-    for (int i = 0; i < kTries && rc != 0; i++) {
-        temp_name(leaf, tmp, sizeof tmp);
-        rc = make(dirfd, tmp, arg);
-        if (rc != 0 && errno != EEXIST) return -1;
-    }
-    if (rc != 0) return -1;
-    rc = renameat(dirfd, tmp, dirfd, leaf);
-    int err = errno;
-    // Also after success: a rename between two names of one file does
-    // nothing and leaves both.
-    unlinkat(dirfd, tmp, 0);
-    errno = err;
-    return rc;
+    return replace_at(dirfd, leaf, make, arg, true);
 }
