@@ -7,9 +7,11 @@
 #   bench/unpack_vs_tar.sh [path/to/fpack [path/to/other/fpack]]
 #
 # Each figure is the median of RUNS runs (default 5) after a warm-up read of
-# the archives; the file system is synced before every timed step. With a
-# second fpack (an earlier build, say) both are timed in the same rounds,
-# one after the other, so that a busy machine disturbs both alike.
+# the archives, as wall time and as CPU time (user plus system, which other
+# work on a busy machine disturbs less); the file system is synced before
+# every timed step. With a second fpack (an earlier build, say) both are
+# timed in the same rounds, one after the other, so that a busy machine
+# disturbs both alike.
 set -eu
 
 FPACK=${1:-${FPACK:-build/fpack/fpack}}
@@ -42,14 +44,25 @@ BYTES=$(du -sb "$WORK/src/tree" | cut -f1)
 FILES=$(find "$WORK/src/tree" -type f | wc -l)
 cat "$WORK/tree.fpb" "$WORK/tree.tar" >/dev/null  # warm the cache
 
-now() { date +%s.%N; }
-# timed NAME CMD: appends the wall time of one run of CMD to times/NAME.
+# timed NAME CMD: appends the wall time and the CPU time (microseconds
+# apart) of one run of CMD, a single command, to times/NAME and
+# times/NAME.cpu.
 timed() {
     sync
-    t0=$(now)
-    sh -c "$2"
-    t1=$(now)
-    echo "$t1 - $t0" | bc -l >>"$WORK/times/$1"
+    python3 - "$WORK/times/$1" "$2" <<'PY'
+import os, subprocess, sys, time
+out, cmd = sys.argv[1], sys.argv[2]
+t0 = time.perf_counter()
+child = subprocess.Popen(["sh", "-c", "exec " + cmd])
+_, status, ru = os.wait4(child.pid, 0)
+wall = time.perf_counter() - t0
+if status != 0:
+    sys.exit("failed: " + cmd)
+with open(out, "a") as f:
+    f.write("%.6f\n" % wall)
+with open(out + ".cpu", "a") as f:
+    f.write("%.6f\n" % (ru.ru_utime + ru.ru_stime))
+PY
 }
 median() { sort -n "$WORK/times/$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
@@ -74,24 +87,29 @@ while [ "$i" -lt "$RUNS" ]; do
     i=$((i + 1))
 done
 
-line() { printf '%-44s %8.3f s %6s MB/s\n' "$1" "$2" "$(mbps "$2")"; }
+line() {
+    printf '%-40s %7.3f s %6s MB/s  cpu %7.3f s\n' "$1" "$(median "$2")" "$(mbps "$(median "$2")")" \
+        "$(median "$2.cpu")"
+}
+plain() { printf '%-40s %7.3f s              cpu %7.3f s\n' "$1" "$(median "$2")" "$(median "$2.cpu")"; }
 echo "tree: $FILES files, $BYTES bytes; median of $RUNS runs"
-line "fpack -u (install)" "$(median fp-install)"
-line "fpack -u over the installed tree" "$(median fp-reinstall)"
-printf '%-44s %8.3f s\n' "fpack -u -r (uninstall)" "$(median fp-uninstall)"
+line "fpack -u (install)" fp-install
+line "fpack -u over the installed tree" fp-reinstall
+plain "fpack -u -r (uninstall)" fp-uninstall
 if [ -n "$OTHER" ]; then
-    line "other fpack -u (install)" "$(median other-install)"
-    line "other fpack -u over the installed tree" "$(median other-reinstall)"
-    printf '%-44s %8.3f s\n' "other fpack -u -r (uninstall)" "$(median other-uninstall)"
+    line "other fpack -u (install)" other-install
+    line "other fpack -u over the installed tree" other-reinstall
+    plain "other fpack -u -r (uninstall)" other-uninstall
 fi
-line "tar -xf" "$(median tar)"
-line "tar -xf over the extracted tree" "$(median tar-again)"
-printf '%-44s %8.3f s\n' "rm -rf" "$(median rm)"
+line "tar -xf" tar
+line "tar -xf over the extracted tree" tar-again
+plain "rm -rf" rm
 echo "ratio fpack install/tar -xf:  $(ratio "$(median fp-install)" "$(median tar)")  (target <= 1)"
 echo "ratio fpack reinstall/tar -xf over: $(ratio "$(median fp-reinstall)" "$(median tar-again)")"
 echo "ratio fpack uninstall/rm -rf: $(ratio "$(median fp-uninstall)" "$(median rm)")"
 if [ -n "$OTHER" ]; then
     for step in install reinstall uninstall; do
-        echo "ratio fpack/other $step: $(ratio "$(median "fp-$step")" "$(median "other-$step")")"
+        echo "ratio fpack/other $step: wall $(ratio "$(median "fp-$step")" "$(median "other-$step")")," \
+            "cpu $(ratio "$(median "fp-$step.cpu")" "$(median "other-$step.cpu")")"
     done
 fi
