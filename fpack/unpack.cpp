@@ -774,13 +774,15 @@ int backup_file(fp_ctxt* ct, const char* path, const struct stat* old) {
     link_src from = {src, leaf};
     int rc = bdir >= 0 ? af_replace(bdir, bleaf, make_hard_link, &from) : -1;
     int err = errno;
-    if (rc != 0 && bdir >= 0 && (err == EXDEV || err == EPERM || err == EMLINK || err == ENOTSUP)) {
-        rc = copy_to_backup(ct, src, leaf, path, backup, old);
-    } else if (rc != 0) {
+    // No further name on another file system, or on one without them: a copy.
+    bool copy =
+        rc != 0 && bdir >= 0 && (err == EXDEV || err == EPERM || err == EMLINK || err == ENOTSUP);
+    if (copy) rc = copy_to_backup(ct, src, leaf, path, backup, old);
+    close(src);
+    if (rc != 0 && !copy) {
         errno = err;
         log_msg(ct, FP_LOG_ERR, "backup: %s: ", backup);
     }
-    close(src);
     if (rc == 0 && tracks_extraneous(ct)) table_add(ct, &state(ct)->placed, backup);
     return rc;
 }

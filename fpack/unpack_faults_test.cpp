@@ -221,4 +221,40 @@ TEST(UnpackFaults, FullFileSystemKeepsOldFiles) {
     EXPECT_EQ(report, "");
 }
 
+// Backups on another file system (a tmpfs of a child's own) cannot be
+// further names of the old files: they are copies, links as links.
+TEST(UnpackBackup, OnAnotherFileSystemIsACopy) {
+    if (!uptest::is_root()) GTEST_SKIP() << "needs root to mount";
+    Versions v;
+    std::string bak = v.d.file("bak");
+    std::string report = uptest::in_child([&]() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return "no mount namespace";
+        uptest::mkdir_p(bak);
+        if (mount("tmpfs", bak.c_str(), "tmpfs", 0, "size=2m") != 0) return "no tmpfs";
+        setenv("TRELL_BUF_SIZE", "512", 1);
+        uptest::mkdir_p(v.dst);
+        Result r = uptest::unpack(v.block1, FP_OP_INSTALL);
+        if (r.rv != 0) return "old version: " + r.msgs;
+        r = uptest::unpack(v.block2, FP_OP_INSTALL, FP_MOD_DEFAULT,
+                           "backup_fmt=" + bak + "/%f.%n\n");
+        std::string bad;
+        if (r.rv != 0) bad += "reinstall: " + r.msgs;
+        bad += v.not_new();
+        if (readFile(bak + "/a.txt.1") != "version 1\n") bad += "a.txt; ";
+        if (readFile(bak + "/big.bin.1") != readFile(v.v1 + "/tree/sub/big.bin"))
+            bad += "big.bin; ";
+        char target[64] = "";
+        if (readlink((bak + "/link.1").c_str(), target, sizeof target) != 5) bad += "link; ";
+        struct stat st;
+        if (stat((bak + "/small3.1").c_str(), &st) != 0 || (st.st_mode & 07777) != 0644 ||
+            st.st_mtime != 1500001002)
+            bad += "attributes; ";
+        umount(bak.c_str());
+        return bad;
+    });
+    EXPECT_EQ(report, "");
+}
+
 }  // namespace
