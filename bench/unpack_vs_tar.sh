@@ -68,11 +68,13 @@ median() { sort -n "$WORK/times/$1" | awk '{ v[NR] = $1 } END { print v[int((NR 
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 mbps() { echo "scale=0; $BYTES / $1 / 1000000" | bc -l; }
 
-# fpack_round TAG BIN: install, install again over it, uninstall.
+# fpack_round TAG BIN: install, install again over it (alone, then with the
+# sync that writes what it left in memory), uninstall.
 fpack_round() {
     timed "$1-install" "'$2' -u '$WORK/tree.fpb'"
     cmp -s "$WORK/fp/tree/big0" "$WORK/src/tree/big0" || { echo "$2: install differs" >&2; exit 1; }
     timed "$1-reinstall" "'$2' -u '$WORK/tree.fpb'"
+    timed "$1-reinstall-sync" "sh -c \"'$2' -u '$WORK/tree.fpb' && sync\""
     timed "$1-uninstall" "'$2' -u -r '$WORK/tree.fpb'"
     [ ! -e "$WORK/fp/tree" ] || { echo "$2: uninstall left $WORK/fp/tree" >&2; exit 1; }
 }
@@ -95,10 +97,12 @@ plain() { printf '%-40s %7.3f s              cpu %7.3f s\n' "$1" "$(median "$2")
 echo "tree: $FILES files, $BYTES bytes; median of $RUNS runs"
 line "fpack -u (install)" fp-install
 line "fpack -u over the installed tree" fp-reinstall
+line "  the same, then sync" fp-reinstall-sync
 plain "fpack -u -r (uninstall)" fp-uninstall
 if [ -n "$OTHER" ]; then
     line "other fpack -u (install)" other-install
     line "other fpack -u over the installed tree" other-reinstall
+    line "  the same, then sync" other-reinstall-sync
     plain "other fpack -u -r (uninstall)" other-uninstall
 fi
 line "tar -xf" tar
@@ -108,7 +112,7 @@ echo "ratio fpack install/tar -xf:  $(ratio "$(median fp-install)" "$(median tar
 echo "ratio fpack reinstall/tar -xf over: $(ratio "$(median fp-reinstall)" "$(median tar-again)")"
 echo "ratio fpack uninstall/rm -rf: $(ratio "$(median fp-uninstall)" "$(median rm)")"
 if [ -n "$OTHER" ]; then
-    for step in install reinstall uninstall; do
+    for step in install reinstall reinstall-sync uninstall; do
         echo "ratio fpack/other $step: wall $(ratio "$(median "fp-$step")" "$(median "other-$step")")," \
             "cpu $(ratio "$(median "fp-$step.cpu")" "$(median "other-$step.cpu")")"
     done
