@@ -13,7 +13,8 @@
 // Node names are never trusted: a name with a ".." component is not
 // installed, removed or masked (level 1, body skipped). Every place on disk
 // is reached from its root (the install location: default_dest under the
-// platform prefix, else the prefix, "/" or the current directory) one
+// platform prefix, else the prefix, "/" or the current directory; this
+// run's script directory; list_path), which is taken as named, one
 // component at a time without following a symbolic link; a node beneath a
 // link is refused (level 1), and a directory node takes the place of a link
 // at its name. Files, links and backups are made complete under a
