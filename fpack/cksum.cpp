@@ -178,6 +178,11 @@ int cksum_equal(cksum_state* cs, const unsigned char* check) {
     return memcmp(cksum_ptr(cs), check, CKSUM_CHECK_LEN) == 0;
 }
 
+unsigned long cksum_word(const unsigned char digest[CKSUM_DIGEST_LEN]) {
+    return ((unsigned long)digest[0] << 24) | ((unsigned long)digest[1] << 16) |
+           ((unsigned long)digest[2] << 8) | digest[3];
+}
+
 int md5file_fd(int fd, unsigned char digest[CKSUM_DIGEST_LEN]) {
     cksum_md5 md;
     cksum_md5_init(&md);

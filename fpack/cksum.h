@@ -36,6 +36,10 @@ const unsigned char* cksum_ptr(cksum_state* cs);
 // far, else 0.
 int cksum_equal(cksum_state* cs, const unsigned char* check);
 
+// The first four bytes of a digest as a big-endian number: the check field
+// of a node header.
+unsigned long cksum_word(const unsigned char digest[CKSUM_DIGEST_LEN]);
+
 // MD5 of everything readable from `fd` (from its current offset to the end).
 // Returns 0, or -1 with errno set when a read fails.
 int md5file_fd(int fd, unsigned char digest[CKSUM_DIGEST_LEN]);

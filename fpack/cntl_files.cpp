@@ -16,6 +16,7 @@
 #include "log_msg.h"
 #include "pack.h"
 #include "run_script.h"
+#include "safe_path.h"
 #include "unpack.h"
 #include "zug.h"
 
@@ -254,15 +255,6 @@ void read_first(fp_ctxt* ct, struct stat* st, char* name) {
     read_cntl_body(ct, st, name);
 }
 
-bool has_dotdot(const char* path) {
-    for (const char* p = path;; p++) {
-        size_t n = strcspn(p, "/");
-        if (n == 2 && p[0] == '.' && p[1] == '.') return true;
-        p += n;
-        if (*p == '\0') return false;
-    }
-}
-
 // Where a script goes: under the destination with install_progs (its
 // package part replaced by the package's name), else a private temporary
 // file. Returns 0, or -1 (logged).
@@ -276,12 +268,12 @@ int script_dest(fp_ctxt* ct, const char* leaf, char* out) {
         return -1;
     }
     // The package name comes from the block: it must not lead elsewhere.
-    if (has_dotdot(node)) {
+    if (sp_has_dotdot(node)) {
         log_msg(ct, FP_LOG_WARN, "%s: illegal filename", node);
         return -1;
     }
     if (unpack_dest_name(ct, node, out) != 0) return -1;
-    return check_path(ct, out, 0);
+    return check_path(ct, out);
 }
 
 // The slot of control name `idx`; -1 for the names this build carries but

@@ -11,8 +11,15 @@
 // was read already; the repack callbacks copy it with FP_MOD_RAW_CNTL.
 //
 // Node names are never trusted: a name with a ".." component is not
-// installed, removed or masked (level 1, body skipped), and no node is
-// written beneath a symbolic link that the same run created.
+// installed, removed or masked (level 1, body skipped). Every place on disk
+// is reached from its root (the install location: default_dest under the
+// platform prefix, else the prefix, "/" or the current directory; this
+// run's script directory; list_path), which is taken as named, one
+// component at a time without following a symbolic link; a node beneath a
+// link is refused (level 1), and a directory node takes the place of a link
+// at its name. Files, links and backups are made complete under a
+// temporary name in their directory and renamed over the old entry, so a
+// name holds the old entry or the complete new one whatever fails.
 #pragma once
 
 #include <sys/stat.h>
@@ -41,32 +48,31 @@ int unpack_repack_hdrs(fp_ctxt* ct, int event, const char* name, struct stat* st
 // blkno=%ld)", level 2).
 void skip_node(fp_ctxt* ct, const struct stat* st);
 
-// Installs a regular file at `path` from the body of the current node: the
-// file is created anew (a busy one moved aside), its body copied from the
-// input, then owner, mode (setuid bits last, after the owner) and times set
-// from `st`. On any failure the partial file is removed and -1 returned
-// after a message (a failing write is fatal: "bad file write."); 0 on
-// success. With the n modifier the body is only read past. Control nodes
-// (scripts) are installed through this too.
+// Installs a regular file at `path` from the body of the current node: a
+// new file is written where no name shows it, given owner, mode (setuid
+// bits last, after the owner) and times from `st`, then renamed over the
+// old one. On any failure the new file is discarded, the old one stays,
+// and -1 is returned after a message (a failing write is fatal: "bad file
+// write."); 0 on success. With the n modifier the body is only read past.
+// Control nodes (scripts) are installed through this too.
 int install_file(fp_ctxt* ct, const char* path, const struct stat* st);
 
-// Makes sure the directory part of `path` exists: missing directories are
-// created per create_dirs (default modes and owners); with `clear` and
-// rm_extraneous an existing directory met for the first time in this run is
-// cleared of its non-directory entries (backed up per backup_fmt). Nothing
-// with the n modifier. Returns 0, or -1 after a message.
-int check_path(fp_ctxt* ct, const char* path, int clear);
+// Makes sure the directory part of `path` exists and is reached without a
+// link: missing directories are created per create_dirs (default modes and
+// owners). Nothing with the n modifier. Returns 0, or -1 after a message.
+//
+// With rm_extraneous an install clears, at the end of each package, every
+// directory that holds one of its nodes and every directory node, once in
+// the run, of the entries that are not directories and that the run did
+// not place (backed up per backup_fmt).
+int check_path(fp_ctxt* ct, const char* path);
 
-// Creates directory `path` (an existing one is accepted) and sets its owner
-// and group when both are known (not -1), then its mode (-1: 0755). Its
-// time is set by the caller once its contents are in place. Returns 0, or
-// -1 after a level-3 message.
-int make_directory(fp_ctxt* ct, const char* path, long mode, long uid, long gid);
-
-// The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): a
-// relative name joined under unix_platform_prefix, else under the root of
-// default_dest, unless repacking or the P modifier keeps it relative.
-// Returns 0, or -1 after "%s: path too long" (level 1).
+// The install path of node `name` (FP_PATH_MAX + 1 bytes in `out`): the
+// name without leading slashes (logged once, level 0) joined under
+// unix_platform_prefix, else under the root of default_dest, unless the P
+// modifier keeps it relative; repeated slashes and "." components are
+// dropped. Repacking keeps the name as it is. Returns 0, or -1 after
+// "%s: path too long" (level 1).
 int unpack_dest_name(fp_ctxt* ct, const char* name, char* out);
 
 // The list line of a node ("%06o %2d %3d/%3d  %6lu  %20.20s  %.255s\n": mode,

@@ -5,10 +5,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -16,8 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "cntl_files.h"
 #include "ctxt_test_util.h"
 #include "fpack.h"
+#include "fppack.h"
+#include "keyw.h"
 #include "tests/test_util.h"
 
 namespace uptest {
@@ -184,6 +194,125 @@ inline Result unpack(const std::string& block, int code, long mods = FP_MOD_DEFA
     r.bits.assign(c.ct->hdr_bits, c.ct->hdr_bits + c.ct->hdr_words);
     r.out = c.output();
     return r;
+}
+
+// One node of a block made by hand.
+struct Node {
+    std::string name;
+    mode_t mode;  // type and permission bits
+    std::string body;
+    ino_t ino = 0;
+    nlink_t nlink = 1;
+    time_t mtime = 1500000000;
+    gid_t gid = getgid();
+};
+
+// A block of the given nodes, as no description would pack it: names
+// taken as they are, "key=value\n" keywords in its keyword set.
+inline std::string craft_block(const std::vector<Node>& nodes, const std::string& keywords = "",
+                               const char* pkg = "pkg") {
+    fptest::Ctxt c;
+    c.to_memory();
+    fp_set_name(c.ct, pkg);
+    size_t at = 0;
+    while (at < keywords.size()) {
+        size_t nl = keywords.find('\n', at);
+        std::string line = keywords.substr(at, nl - at);
+        at = nl == std::string::npos ? keywords.size() : nl + 1;
+        size_t eq = line.find('=');
+        EXPECT_EQ(set_keyw(c.ct->conf, line.substr(0, eq).c_str(), line.substr(eq + 1).c_str()), 0)
+            << line;
+    }
+    int rv = fptest::guarded(c.ct, [&] {
+        encode_header(c.ct);
+        pack_cntl(c.ct);
+        for (const Node& n : nodes) {
+            struct stat st;
+            memset(&st, 0, sizeof st);
+            st.st_mode = n.mode;
+            st.st_nlink = n.nlink;
+            st.st_ino = n.ino;
+            st.st_mtime = n.mtime;
+            st.st_uid = getuid();
+            st.st_gid = n.gid;
+            putheader(c.ct, n.name.c_str(), &st, 0, (long)n.body.size());
+            fp_out_write(c.ct, n.body.data(), (long)n.body.size());
+        }
+        dotrailer(c.ct);
+    });
+    EXPECT_EQ(rv, 0) << c.msgs();
+    return c.output();
+}
+
+// Every name below root (relative, sorted), directories included.
+inline std::vector<std::string> all_names(const std::string& root) {
+    std::vector<std::string> out;
+    for (auto& kv : describe(root, false))
+        if (kv.first != ".") out.push_back(kv.first);
+    return out;
+}
+
+// Runs f in a child process (which may change what the whole process sees:
+// mounts, filters) and returns the text it returns, or why it ended
+// otherwise. f must not use test assertions.
+inline std::string in_child(const std::function<std::string()>& f) {
+    int p[2];
+    if (pipe(p) != 0) return "pipe failed";
+    pid_t pid = fork();
+    if (pid < 0) return "fork failed";
+    if (pid == 0) {
+        close(p[0]);
+        std::string report = f();
+        size_t off = 0;
+        while (off < report.size()) {
+            ssize_t w = write(p[1], report.data() + off, report.size() - off);
+            if (w <= 0) break;
+            off += (size_t)w;
+        }
+        _exit(0);
+    }
+    close(p[1]);
+    std::string report;
+    char buf[4096];
+    for (ssize_t n; (n = read(p[0], buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        report.append(buf, (size_t)n);
+    }
+    close(p[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        report += "child ended with status " + std::to_string(status);
+    return report;
+}
+
+// Makes this process's open calls with O_TMPFILE fail as on a file system
+// without unnamed files (EOPNOTSUPP). For a child process only: it cannot be
+// undone. False when the filter could not be set.
+inline bool refuse_unnamed_files() {
+#if defined(__x86_64__)
+    const unsigned arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    const unsigned arch = AUDIT_ARCH_AARCH64;
+#else
+    return false;
+#endif
+    struct sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        // The flags, low word first on these little-endian machines.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[2])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog prog = {(unsigned short)(sizeof code / sizeof code[0]), code};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0;
 }
 
 }  // namespace uptest
