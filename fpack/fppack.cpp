@@ -409,6 +409,5 @@ long get_file_cksum(fp_ctxt* ct, const char* path, const struct stat* st) {
             return -1;
         }
     }
-    return (long)(((unsigned long)digest[0] << 24) | ((unsigned long)digest[1] << 16) |
-                  ((unsigned long)digest[2] << 8) | digest[3]);
+    return (long)cksum_word(digest);
 }
