@@ -175,7 +175,7 @@ TEST_F(ExecuteTest, UnnamedOperationRunsOnEveryHostTheTypeIsValidFor) {
     for (const Case& c : cases) {
         CleanUp();
         clearInstalledLocations();
-        dbFile.reopen(dir.file("log"));
+        dbFile.reopen(dir.file("log"), DebugLogMode::Fresh);
         // Clients added first: the server still leads the group.
         add("cl1");
         add("cl2");
@@ -212,8 +212,8 @@ TEST_F(ExecuteTest, RemovalsWaitForCleanUpAndGoInOneCommandPerHost) {
     EXPECT_TRUE(logged("\ndoToDo: I'm going to rm, at cleanup time\n\tsrv:/opt/q/bin/.probeBIN\n"));
 
     CleanUp();
-    std::vector<std::string> want = {"srv: rm -f /opt/q/bin/.probeBIN /opt/q/lib/.probeLIB",
-                                     "cl1: rm -f /opt/q/bin/.probeBIN"};
+    std::vector<std::string> want = {"srv: rm -f '/opt/q/bin/.probeBIN' '/opt/q/lib/.probeLIB'",
+                                     "cl1: rm -f '/opt/q/bin/.probeBIN'"};
     EXPECT_EQ(calls(), want);
     EXPECT_EQ(hostGroups.entries.length(), 0);
     EXPECT_EQ(hostGroups.ops.length(), 0);
@@ -288,7 +288,7 @@ TEST_F(ExecuteTest, GoodbyeEmptiesTheRunForTheNextOne) {
     RegisterInstalled("srv", "/opt/q/bin ", "BIN", "linux-ix86", "d", "installed");
     hostFailures.addFailure("srv", installMessage(95));
     zpi_goodbye();
-    EXPECT_EQ(calls(), std::vector<std::string>{"srv: rm -f /opt/q/bin/.probeBIN"});
+    EXPECT_EQ(calls(), std::vector<std::string>{"srv: rm -f '/opt/q/bin/.probeBIN'"});
     EXPECT_EQ(hostGroups.entries.length(), 0);
     EXPECT_EQ(hostGroups.ops.length(), 0);
     EXPECT_EQ(hostFailures.numFailures(), 0);
