@@ -45,8 +45,9 @@ Str alreadyInstalledNote(const InstallOperation& op) {
 
 // Names op in the failure record of a host that failed earlier; removals
 // run at clean-up time whatever happened.
-void noteSkipped(const InstallOperation& op, const InstallHost& host) {
+void noteSkipped(InstallOperation op, const InstallHost& host) {
     if (op.kind == RM_FILE) return;
+    op.host = host.getName();  // an unnamed operation names no host of its own
     Message* what = op.opMessage();
     hostFailures.addSkipped(host.getName(),
                             what ? *what : catalogMessage(InstallCatalog, 282, {op.script.name()}));

@@ -127,6 +127,19 @@ TEST_F(ExecuteTest, FailedPushLeavesTheHostAloneAndTheOthersGoOn) {
 
     std::vector<std::string> want = {"cl1: push BIN", "srv: push BIN"};
     EXPECT_EQ(calls(), want);
+    // What the failed host did not get is named in its report.
+    EXPECT_TRUE(hostFailures.anyFailure());
+    EXPECT_NE(hostFailures.reportText().index(
+                  " Host cl1:\n"
+                  "\n Fatal error: something went wrong copying the distrubution binary\n"
+                  " (/bundle/fpack)\n it doesn't exist, or is not executable.\n"
+                  " Aborting the distribution of this portion.\n\n\n"
+                  "  Not done because of the failure above:\n"
+                  "    cl1 will inherit the LIB from srv's installation.\n"
+                  "    execute script `post_bin'\n"
+                  "    cl1 already has the MAN installed."),
+              -1)
+        << hostFailures.reportText();
     // The unnamed operation skips only the failed host, not the ones after it.
     EXPECT_EQ(registered(), (std::vector<std::string>{"srv MAN found", "cl2 MAN found"}));
     EXPECT_EQ(bad->checkFailure(), 1);
@@ -280,6 +293,33 @@ TEST_F(ExecuteTest, WithoutServerHostNothingIsRecorded) {
     EXPECT_TRUE(calls().empty());
     EXPECT_TRUE(logged("No install host for server srv: installation not recorded."));
     EXPECT_FALSE(logged("Storing installation attributes."));
+}
+
+// The directories the check phase made go again, children first, unless
+// the to-do list was carried out; a directory the host's scout names
+// outside the type's location is never touched.
+TEST_F(ExecuteTest, DirectoriesTheCheckMadeGoUnlessTheRunWentOn) {
+    for (bool carriedOut : {false, true}) {
+        SCOPED_TRACE(carriedOut ? "carried out" : "declined");
+        calls().clear();
+        InstallHost* srv = add("srv");
+        hostGroups.entries[0].processScoutInfo(*srv,
+                                               "MADE:LIB:/opt/q/lib\n"
+                                               "MADE:BIN:/opt/q/bin\n"
+                                               "MADE:BIN:/opt/q\n"
+                                               "MADE:LIB:/opt/q\n"
+                                               "MADE:BIN:/etc\n"
+                                               "MADE:BIN:/opt/q/bin/..\n"
+                                               "MADE:BIN:/opt/q/../x\n"
+                                               "MADE:BIN:opt/q\n"
+                                               "MADE:NOPE:/opt\n");
+        if (carriedOut) hostGroups.doToDo();
+        CleanUp();
+        std::vector<std::string> want;
+        if (!carriedOut) want.push_back("srv: rmdir '/opt/q/lib' '/opt/q/bin' '/opt/q'");
+        EXPECT_EQ(calls(), want);
+        EXPECT_EQ(hostGroups.made.length(), 0);
+    }
 }
 
 TEST_F(ExecuteTest, GoodbyeEmptiesTheRunForTheNextOne) {

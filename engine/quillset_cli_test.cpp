@@ -557,6 +557,25 @@ TEST_F(CliOnSample, DeclinedOrInterruptedRunLeavesNothingBehind) {
     }
 }
 
+// A signal while the list is carried out: what is left undone stays undone,
+// the clean-up runs, and the run ends by that signal. Each location then
+// holds its package, or is gone with its claim file.
+TEST_F(CliExecutes, SignalDuringExecutionStopsAndCleansUp) {
+    std::vector<std::string> words;
+    for (const SampleType& t : kTypes) words.push_back(std::string(t.id) + "=" + at(t.dir));
+    testutil::RunResult r =
+        runCli({"-y", "-c", kMedium}, words, "", {},
+               testutil::SignalWhen{"need to copy the BIN (linux-ix86) to:", SIGTERM});
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    EXPECT_NE(log().find("Exiting goodbye"), std::string::npos);
+    for (const SampleType& t : kTypes) {
+        SCOPED_TRACE(t.id);
+        EXPECT_FALSE(exists(at(t.dir) + "/QRX_" + t.id));
+        EXPECT_EQ(exists(at(t.dir)), exists(probe(t)));
+    }
+    EXPECT_EQ(log().find("Storing installation attributes."), std::string::npos);
+}
+
 // A claim file naming this host is left by a run that never pushed: it is
 // no installation, and a host never inherits a type from itself.
 TEST_F(CliOnSample, StaleClaimOfThisHostIsNoInstallation) {
