@@ -34,13 +34,16 @@ const OperationInfo& runIndex() {
 namespace {
 
 const char* const kGeneric = "generic";
+const int kNewArgMax = 100;
 
 [[noreturn]] void unreadableVariableFile(const char* file) {
-    int why = errno;
     struct stat st;
-    bool directory = stat(file, &st) == 0 && S_ISDIR(st.st_mode);
-    std::fprintf(stderr, "Error: cannot read the variable file `%s': %s.\n", file,
-                 directory ? "it is a directory" : std::strerror(why));
+    const char* why = "it cannot be read";
+    if (stat(file, &st) != 0 || access(file, R_OK) != 0)
+        why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        why = "it is a directory";
+    std::fprintf(stderr, "Error: cannot read the variable file `%s': %s.\n", file, why);
     std::exit(2);
 }
 
@@ -50,7 +53,6 @@ void reportConfigurationWarnings() {
     for (int i = 0; i < warnings.length(); ++i)
         std::fprintf(stderr, "Warning: %s\n", warnings[i].chars());
 }
-const int kNewArgMax = 100;
 
 Str lastComponent(const char* path) {
     const char* slash = std::strrchr(path, '/');
