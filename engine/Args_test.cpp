@@ -52,6 +52,14 @@ class ArgsTest : public HostTest {
     }
 
     static Str path(const char* type) { return InstallType(Str(type)).entry().path; }
+    // An index declaring ZPI_NAME and three types for the words to set.
+    static void declare() {
+        InstallType::data = Array<InstallTypeData>();
+        argInfo.index = OperationInfo(
+            "QRX:id:ZPI_NAME:Server:server::\nQRX:id:ARGBIN:B:server::\n"
+            "QRX:id:ARGOFF:O:server::\nQRX:id:ARGON:N:server::\n",
+            "QRX");
+    }
     static Str config(const char* name) {
         return argInfo.config.translate(nullptr, Str("@") + name + "@");
     }
@@ -96,6 +104,7 @@ TEST_F(ArgsTest, EncipheredPasswordsAreDeciphered) {
 }
 
 TEST_F(ArgsTest, TypePathsAndServerName) {
+    declare();
     words({"ZPI_NAME=hostA", "ARGBIN=/opt/bin!", "ARGOFF=FALSE", "ARGON=True"});
     EXPECT_EQ(path("ZPI_NAME"), "hostA");
     EXPECT_EQ(argInfo.serverName, "hostA");
@@ -109,10 +118,34 @@ TEST_F(ArgsTest, TypePathsAndServerName) {
 }
 
 TEST_F(ArgsTest, ZpiNameSetsTheServerOnlyForAServerInstall) {
+    declare();
     argInfo.kind = 2;
     words({"ZPI_NAME=hostB"});
     EXPECT_EQ(path("ZPI_NAME"), "hostB");
     EXPECT_EQ(argInfo.serverName, "");
+}
+
+// A word for a type the index lacks (a typing error) names the known types
+// and changes nothing; ZPI_NAME still names the server without such a type.
+TEST_F(ArgsTest, WordOfAnUnknownTypeIsReportedAndIgnored) {
+    declare();
+    const int types = InstallType::data.length();
+    testing::internal::CaptureStderr();
+    words({"BNI=/opt/x"});
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err,
+              "Warning: `BNI' is not an install type of the index; `BNI=/opt/x' is ignored.  "
+              "Known types: ZPI_NAME, ARGBIN, ARGOFF, ARGON.\n");
+    EXPECT_EQ(InstallType::id("BNI"), -1);
+    EXPECT_EQ(InstallType::data.length(), types);
+
+    InstallType::data = Array<InstallTypeData>();
+    argInfo.index = OperationInfo("QRX:id:BIN:Binaries:server::\n", "QRX");
+    testing::internal::CaptureStderr();
+    words({"ZPI_NAME=hostC"});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(argInfo.serverName, "hostC");
+    EXPECT_EQ(InstallType::id("ZPI_NAME"), -1);
 }
 
 TEST_F(ArgsTest, HostWords) {

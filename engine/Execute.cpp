@@ -6,8 +6,10 @@
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
 #include "engine/InstalledLocations.h"
+#include "engine/Interrupt.h"
 #include "engine/Platform.h"
 #include "hosts/Status.h"
+#include "model/Catalog.h"
 #include "model/DebugLog.h"
 #include "model/FilePack.h"
 
@@ -41,6 +43,17 @@ Str alreadyInstalledNote(const InstallOperation& op) {
     return op.fromHost.empty() ? Str("found") : "fowner " + op.fromHost;
 }
 
+// Names op in the failure record of a host that failed earlier; removals
+// run at clean-up time whatever happened.
+void noteSkipped(InstallOperation op, const InstallHost& host) {
+    if (op.kind == RM_FILE) return;
+    op.host = host.getName();  // an unnamed operation names no host of its own
+    Message* what = op.opMessage();
+    hostFailures.addSkipped(host.getName(),
+                            what ? *what : catalogMessage(InstallCatalog, 282, {op.script.name()}));
+    delete what;
+}
+
 // 0 when a push failed; the host then takes no further operation.
 int push(const InstallOperation& op, InstallHost& host) {
     Str line = op.filePack.dump();
@@ -57,6 +70,10 @@ void HostGroup::doToDo() {
     Array<InstallHost*> none;
     const Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
     for (int i = 0; i < ops.length(); ++i) {
+        if (interruptSignal()) {
+            dbFile << "Interrupted: operations from " << i << " on not done." << std::endl;
+            return;
+        }
         // A copy: a push may file a removal, which can move the list.
         const InstallOperation op = ops[i];
         bool matched = false;
@@ -65,7 +82,10 @@ void HostGroup::doToDo() {
             if (!runsOn(op, host)) continue;
             matched = true;
             // A host whose push failed is left alone; the others go on.
-            if (host.checkFailure()) continue;
+            if (host.checkFailure()) {
+                noteSkipped(op, host);
+                continue;
+            }
             switch (op.kind) {
                 case GET_FROM:
                     registerExisting(op, host, "owner " + op.fromHost);
@@ -95,6 +115,7 @@ void HostGroup::doToDo() {
         }
         if (!matched) dbFile << "Can't find host for op " << i << std::endl;
     }
+    carriedOut = 1;
     dbFile << "Done executing to do list." << std::endl;
 }
 

@@ -161,8 +161,8 @@ class InstallOntoHost : public testing::Test {
             const size_t end = text.find('\n', text.find('\n', begin) + 1);
             const std::string command = text.substr(begin, end - begin);
             EXPECT_TRUE(contains(command, " on " + kHost + ":\n")) << command;
-            EXPECT_TRUE(
-                contains(command, ";cd " + at(root, t) + ";" + root + "/tmp/" + kEngine + " -u -;"))
+            EXPECT_TRUE(contains(
+                command, ";cd '" + at(root, t) + "';" + root + "/tmp/" + kEngine + " -u -;"))
                 << command;
         }
         EXPECT_EQ(onHost("test -e " + root + "/tmp/" + kEngine + " || echo removed").out,

@@ -301,7 +301,8 @@ TEST_F(Quillset, CancelInTheConfirmationLeavesTheWindowUsable) {
     keys(confirm, {"Escape"});  // "Cancel"
     ASSERT_TRUE(eventually([&] { return !visible(kInstallTitle); }, 50));
     EXPECT_TRUE(eventually([&] { return logText().find("Exiting goodbye") != std::string::npos; }));
-    EXPECT_FALSE(exists(root() + "/usr/local/quillset/bin/qsstat"));
+    // The locations the check made are gone again: the root is as it was.
+    EXPECT_EQ(testutil::run({"find", root()}).out, root() + "\n");
 
     // The window starts afresh: "Reset" puts the region back, "Install"
     // then installs with the settings of start-up.
@@ -348,6 +349,39 @@ TEST_F(QuillsetHiddenServer, TheTypedTextIsWhatGetsInstalled) {
     keys(main, {"Tab", "Tab", "Right", "space"});  // "Install"
     continueAndConfirmOk();
     expectInstalled("Region1");
+}
+
+// A medium whose last image is cut in half: that push fails.
+class QuillsetDamagedMedium : public Quillset {
+  protected:
+    void SetUp() override {
+        medium_ = dir_.file("medium");
+        ASSERT_EQ(testutil::run({"cp", "-r", kMedium, medium_}).status, 0);
+        const std::string image = medium_ + "/FILE6.PKT";
+        struct stat st;
+        ASSERT_EQ(stat(image.c_str(), &st), 0);
+        ASSERT_EQ(truncate(image.c_str(), st.st_size / 2), 0);
+        Quillset::SetUp();
+    }
+};
+
+TEST_F(QuillsetDamagedMedium, StatusTextEndsWithTheFailureReport) {
+    std::string main = closeOptions();
+    ASSERT_FALSE(main.empty());
+    keys(main, {"Tab", "Tab", "Tab", "Right", "space"});  // "Install"
+    continueAndConfirmOk();
+    std::string text = logText();
+    // The last words of the status text: the report, then the verdict.
+    const size_t end = text.find("\n Completed (with errors).]\nleaving zpi gui doit.");
+    ASSERT_NE(end, std::string::npos) << text;
+    const size_t report =
+        text.rfind("[\nThe following problems were encountered:\n Host " + hostName() + ":\n", end);
+    ASSERT_NE(report, std::string::npos) << text;
+    EXPECT_NE(text.find(root() + "/usr/local/quillset/msg\n Completed (with errors).", report),
+              std::string::npos)
+        << text.substr(report);
+    EXPECT_EQ(text.find("[\nCompleted.]"), std::string::npos);
+    EXPECT_TRUE(app_->running());
 }
 
 TEST(QuillsetStart, WithoutAValidIndexPrintsTheUsageAndEnds) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "engine/Args.h"
+#include "engine/HostFailure.h"
 #include "engine/Timer.h"
 #include "engine/server_cli.h"
 #include "hosts/Status.h"
@@ -178,6 +179,11 @@ std::string runInstallCheck(const std::vector<std::string>& args) {
     zpi_install_check(vector.argc(), vector.argv(), toDo);
     set_status_callback(previous);
     return toDo.str();
+}
+
+std::string installEndText() {
+    if (!hostFailures.anyFailure()) return "\nCompleted.";
+    return "\n" + hostFailures.reportText().str() + "\n Completed (with errors).";
 }
 
 void goodbyeStep(const ArgInfo& saved) {

@@ -102,6 +102,10 @@ bool writeStatusFile(const std::string& path, const std::string& toDo);
 // status lines discarded meanwhile; returns the to-do text.
 std::string runInstallCheck(const std::vector<std::string>& args);
 
+// The last words of an install in the status text: "\nCompleted.", or when
+// anything failed the failure report and "\n Completed (with errors).".
+std::string installEndText();
+
 // Closes the run and puts the start-up settings back into argInfo.
 void goodbyeStep(const ArgInfo& saved);
 

@@ -295,7 +295,7 @@ void endInstall() {
 void* installWorker(void*) {
     t.elapsed("starting zpi gui doit.");
     zpi_install_doit();
-    status("\nCompleted.");
+    status(installEndText().c_str());
     t.elapsed("leaving zpi gui doit.");
     endInstall();
     return nullptr;

@@ -125,6 +125,8 @@ class InstallHost {
     void rmFile(const Str& dir, const Str& name);
     void rmFiles(const Array<Str>& paths);
     void rmDir(const Str& dir);
+    // rmdir of every directory, in the order given; those not empty stay.
+    void rmDirs(const Array<Str>& dirs);
     // 0 when the error text shows that mkdir failed.
     int createDirectory(const Str& dir);
     // Whether the disk probe of path succeeded; server and dir are emptied.

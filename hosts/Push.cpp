@@ -285,7 +285,7 @@ int InstallHost::pushFilePack(const InstallOperation& planned) {
     if (isOS2() && op.type.entry().id == "DB" && !os2RebootForDatabase(*this)) return 0;
 
     Str command = installPrefix(*this, op.type) + zapAccount(*this, op.type) + "cd " +
-                  op.fs.clientPath + ";" + engine.command(*this) +
+                  shellWord(op.fs.clientPath) + ";" + engine.command(*this) +
                   translated(this, " @unpackOptions@ ");
     EngineResult r;
     if (!unpack(*this, command, op.filePack.pathToImage(), r)) return 0;

@@ -174,13 +174,14 @@ TEST_F(PushTest, RemoteHostGetsTheEngineOnceAndItsRemovalIsPlanned) {
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(copies[0].command,
               "cd /var/tmp/qs; umask 022; MDIR=\"bin/linux-ix86\" export MDIR; /bin/mkdir -p "
-              "$MDIR; /bin/cat > bin/linux-ix86/fpack; chmod +x bin/linux-ix86/fpack");
+              "\"$MDIR\"; /bin/cat > bin/linux-ix86/fpack; chmod +x bin/linux-ix86/fpack");
     EXPECT_EQ(copies[0].input, dir.file("bundle") + "/bin/linux-ix86/fpack");
     EXPECT_EQ(copies[0].type, InstallHost::FILE_INPUT);
     // The medium is on the installer's host: the image is the input.
     std::vector<ScriptedHost::Call> unpacks = host.callsWith("-u -");
     ASSERT_EQ(unpacks.size(), 2u);
-    EXPECT_EQ(unpacks[0].command.rfind("cd /opt/qs;/var/tmp/qs/bin/linux-ix86/fpack -u -;", 0), 0u)
+    EXPECT_EQ(unpacks[0].command.rfind("cd '/opt/qs';/var/tmp/qs/bin/linux-ix86/fpack -u -;", 0),
+              0u)
         << unpacks[0].command;
     EXPECT_NE(unpacks[0].command.find(";sleep 2"), std::string::npos);
     EXPECT_EQ(unpacks[0].input, kMedium + "/FILE1.PKT");
@@ -237,7 +238,7 @@ TEST_F(PushTest, WindowsHostUsesItsInstalledEngineAndTheDatabaseAccount) {
     std::vector<ScriptedHost::Call> unpacks = host.callsWith(" -u ");
     ASSERT_EQ(unpacks.size(), 1u);
     EXPECT_EQ(unpacks[0].command.rfind("ZapUser=\"DOM\\\\admin\";ZapPassword=\"p\\$a\\\"s\\\\s\";"
-                                       "cd c:/qrx/db;fpack.exe -u -;sleep 2",
+                                       "cd 'c:/qrx/db';fpack.exe -u -;sleep 2",
                                        0),
               0u)
         << unpacks[0].command;

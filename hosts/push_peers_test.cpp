@@ -50,7 +50,7 @@ TEST_F(HostTest, PushStreamsTheImageFromTheMediaHost) {
               testutil::readFile(QS_SOURCE_DIR "/sample/payload/lib/qslib.sh"));
     EXPECT_EQ(testutil::readFile(lib + "/.installed/QRX_LIB"),
               "PUSHED:" + localName().str() + ":LIB\n");
-    EXPECT_TRUE(logged("FN=" + kMedium + "/FILE2.PKT; if [ -f $FN ]")) << log();
+    EXPECT_TRUE(logged("FN='" + kMedium + "/FILE2.PKT'; if [ -f \"$FN\" ]")) << log();
     EXPECT_TRUE(logged("/bin/linux-ix86/fpack -u -;")) << log();
     EXPECT_FALSE(logged("optimized.  Remote media is same as push target."));
     EXPECT_EQ(installedLocationCount(), 1);

@@ -50,11 +50,19 @@ struct RunResult {
     std::string err;
 };
 
+// A signal for the child once its standard output holds `text`; meanwhile
+// (and afterwards) its standard input stays open.
+struct SignalWhen {
+    std::string text;
+    int signal = 0;
+};
+
 // Runs argv[0] (searched in PATH) with argv, feeding `input` on standard
 // input; extra entries "NAME=value" are added to the environment. The child
 // is killed after timeoutSeconds.
 RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
-              const std::vector<std::string>& env = {}, int timeoutSeconds = 60);
+              const std::vector<std::string>& env = {}, int timeoutSeconds = 60,
+              const SignalWhen& signalWhen = {});
 
 // Whether a TCP connection to address (IPv4) and port is accepted now.
 bool portAccepts(const std::string& address, unsigned short port);
