@@ -59,4 +59,11 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input = "
 // Whether a TCP connection to address (IPv4) and port is accepted now.
 bool portAccepts(const std::string& address, unsigned short port);
 
+// n bytes of every value, the same for the same seed.
+std::string randomBytes(size_t n, unsigned seed);
+
+// "CRC SIZE" of data as the system's cksum prints it, for comparing with
+// what cksum printed on a host.
+std::string cksumOf(const std::string& data);
+
 }  // namespace testutil
