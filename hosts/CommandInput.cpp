@@ -121,15 +121,14 @@ void CommandInput::feed(int fd, CommandStreams& streams, Str& errors) {
 
 void CommandInput::feedBlocks(int fd, CommandStreams& streams) {
     dbFile << "Sending " << TRANSFER_SIZE << " byte chunks to the stream." << std::endl;
-    char* buffer = transferBuffer();
     long total = 0;
     int blocks = 0;
     for (;;) {
-        ssize_t n = pipe_ ? ssize_t(fread(buffer, 1, TRANSFER_SIZE, pipe_))
-                          : read(file_, buffer, TRANSFER_SIZE);
+        ssize_t n = pipe_ ? ssize_t(fread(block_, 1, TRANSFER_SIZE, pipe_))
+                          : read(file_, block_, TRANSFER_SIZE);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        if (sendInput(fd, buffer, int(n), streams) != n)
+        if (sendInput(fd, block_, int(n), streams) != n)
             dbFile << "Input write to rcmd failed" << std::endl;
         total += n;
         if (++blocks % BLOCKS_PER_MARK == 0) progressMark();
@@ -184,9 +183,8 @@ Str CommandInput::pipeErrors() {
     Str text;
     int fd = ::open(pipeErrorFile_, O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
-        char* buffer = transferBuffer();
         ssize_t n;
-        while ((n = read(fd, buffer, TRANSFER_SIZE)) > 0) text += Str(buffer, int(n));
+        while ((n = read(fd, block_, TRANSFER_SIZE)) > 0) text += Str(block_, int(n));
         close(fd);
     }
     unlink(pipeErrorFile_);

@@ -41,4 +41,6 @@ class CommandInput {
     InstallHost* source_ = nullptr;
     Str pipeErrorFile_;
     int marks_ = 0;
+    // A block of a local file or pipe on its way to the command.
+    char block_[TRANSFER_SIZE];
 };

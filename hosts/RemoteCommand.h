@@ -76,7 +76,8 @@ int my_close(int kind, int fd);
 // Reads both descriptors until each has ended, waiting on both at once and
 // showing "." for each second without data; then closes them and hands the
 // error text to hostFailures. Both are always read without blocking, since
-// they are polled; buffer and size are unused (the transfer buffer is). Gives up, killing a child,
+// they are polled; buffer and size are unused (the streams read through a
+// buffer of their own). Gives up, killing a child,
 // after commandIdleLimit() seconds without data on either descriptor.
 void collectOutput(int outFd, int errFd, char* buffer, int size, Str* output, Str* errors, int kind,
                    const InstallHost* ih, const Str& host, AccessMethod access);
