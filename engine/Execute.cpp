@@ -57,8 +57,7 @@ void HostGroup::doToDo() {
     Array<InstallHost*> none;
     const Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
     for (int i = 0; i < ops.length(); ++i) {
-        // A copy: a push may file a removal, which can move the list.
-        const InstallOperation op = ops[i];
+        const InstallOperation& op = ops[i];
         bool matched = false;
         for (int h = 0; h < hosts.length(); ++h) {
             InstallHost& host = *hosts[h];
@@ -124,6 +123,11 @@ void HostGroup::handleReboots() {
 }
 
 void CleanUp() {
+    // The engines copied for this run go with their private directories.
+    if (hostGroups.entries.length()) {
+        Array<InstallHost*>& hosts = hostGroups.entries[0].hosts;
+        for (int h = 0; h < hosts.length(); ++h) hosts[h]->removeEngineDir();
+    }
     // cleanUp leaves the group without hosts, entries and operations.
     hostGroups.cleanUp();
     hostFailures.clear();
