@@ -329,9 +329,13 @@ TEST_F(InstallOntoHost, RemoteExecutionAsATestAccountInstallsAndRecords) {
     ASSERT_EQ(chown(root.c_str(), account->pw_uid, account->pw_gid), 0);
     ASSERT_EQ(chown((root + "/tmp").c_str(), account->pw_uid, account->pw_gid), 0);
     useMediumOwnedBy(account->pw_uid, account->pw_gid);
-    std::vector<std::string> words = locations(root);
+    // The password comes from a file only root can read, not from a word
+    // every user could see in the process list.
+    const std::string secrets = work_.write("secrets", "generic RP\n" + peer.password() + "\n%%\n");
+    ASSERT_EQ(chmod(secrets.c_str(), 0600), 0);
+    std::vector<std::string> words = {"-z", secrets};
+    for (const std::string& w : locations(root)) words.push_back(w);
     words.push_back("@DefaultUser@=" + peer.user());
-    words.push_back("@RP@=" + peer.password());
     testutil::RunResult r = install(words);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(contains(r.out, "problems were encountered")) << r.out;
