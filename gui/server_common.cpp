@@ -1,6 +1,7 @@
 #include "gui/server_common.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -158,16 +159,29 @@ void resetFields(FieldLists& lists) {
 }
 
 bool writeStatusFile(const std::string& path, const std::string& toDo) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != geteuid()))
+        return false;
+    size_t slash = path.rfind('/');
+    std::string fresh =
+        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".status.XXXXXX";
+    int fd = mkstemp(&fresh[0]);
     if (fd < 0) return false;
     std::string text = toDo + "\n\n\n";
-    bool ok = true;
+    bool ok = fchmod(fd, 0644) == 0;
     for (size_t done = 0; ok && done < text.size();) {
         ssize_t n = write(fd, text.data() + done, text.size() - done);
         ok = n > 0;
         if (ok) done += size_t(n);
     }
-    return close(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    // rename replaces the name, never what it named: a link or file put
+    // there since the check is not written through.
+    if (!ok || rename(fresh.c_str(), path.c_str()) != 0) {
+        unlink(fresh.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string runInstallCheck(const std::vector<std::string>& args) {

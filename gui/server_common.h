@@ -93,9 +93,12 @@ void logArguments(std::ostream& log, const std::vector<std::string>& args);
 // Every field and toggle back to its command-line value.
 void resetFields(FieldLists& lists);
 
-// The to-do text and "\n\n\n"; false (nothing written) when the file cannot
-// be opened. A symbolic link at the path is not followed: the program runs
-// as root and the default path lies in a world-writable directory.
+// Puts a file holding the to-do text and "\n\n\n" at path; false (nothing
+// changed at path) when it cannot. The program runs as root and the default
+// path lies in a world-writable directory, so the text is written to a
+// fresh file beside it that then replaces the name: whatever stands there
+// (a link, a FIFO, another account's file) is never opened or written
+// into, and what is not a plain file of ours is left alone.
 bool writeStatusFile(const std::string& path, const std::string& toDo);
 
 // The check phase on args: they are logged, the run timer restarted and

@@ -233,15 +233,36 @@ TEST(StatusFile, HoldsTheToDoTextFollowedByThreeNewlines) {
     std::string path = dir.write("status", "an older, longer text than the new one\n");
     ASSERT_TRUE(writeStatusFile(path, "to do"));
     EXPECT_EQ(testutil::readFile(path), "to do\n\n\n");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    // Nothing else is left beside it.
+    EXPECT_EQ(testutil::run({"ls", "-A", dir.path()}).out, "status\n");
 }
 
-TEST(StatusFile, IsNotWrittenThroughASymbolicLinkOrIntoAMissingDirectory) {
+// Whatever someone else put at the name is neither opened, nor written
+// into, nor waited for: the call returns false at once and leaves it.
+TEST(StatusFile, LeavesWhatIsNotAPlainFileOfOursAlone) {
     testutil::TempDir dir;
     std::string target = dir.write("target", "keep\n");
-    ASSERT_EQ(symlink(target.c_str(), dir.file("status").c_str()), 0);
-    EXPECT_FALSE(writeStatusFile(dir.file("status"), "to do"));
+    ASSERT_EQ(symlink(target.c_str(), dir.file("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0666), 0);
+    ASSERT_EQ(mkdir(dir.file("directory").c_str(), 0755), 0);
+    std::string foreign = dir.write("foreign", "theirs\n");
+    ASSERT_EQ(chown(foreign.c_str(), geteuid() + 1000, 0), 0);
+    for (const char* name : {"link", "fifo", "directory", "foreign", "missing/status"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(writeStatusFile(dir.file(name), "to do"));
+    }
     EXPECT_EQ(testutil::readFile(target), "keep\n");
-    EXPECT_FALSE(writeStatusFile(dir.file("missing/status"), "to do"));
+    EXPECT_EQ(testutil::readFile(foreign), "theirs\n");
+    struct stat st;
+    ASSERT_EQ(lstat(dir.file("link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(lstat(dir.file("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(testutil::run({"ls", "-A", dir.path()}).out,
+              "directory\nfifo\nforeign\nlink\ntarget\n");
 }
 
 TEST(Goodbye, PutsTheStartUpSettingsBack) {
