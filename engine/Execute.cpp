@@ -7,6 +7,7 @@
 #include "engine/HostGroup.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Platform.h"
+#include "engine/StopRequest.h"
 #include "hosts/Status.h"
 #include "model/DebugLog.h"
 #include "model/FilePack.h"
@@ -37,6 +38,15 @@ void registerExisting(const InstallOperation& op, const InstallHost& host, const
                       pack.pathToDescription(), note);
 }
 
+// Checked before each operation on each host; the first time it holds,
+// the user hears that the rest of the list is left out.
+bool stopHere(int opIndex) {
+    if (!stopRequested()) return false;
+    dbFile << "Stop requested: to do list left at operation " << opIndex << "." << std::endl;
+    status("Install stopped: the remaining operations were not carried out.\n");
+    return true;
+}
+
 Str alreadyInstalledNote(const InstallOperation& op) {
     return op.fromHost.empty() ? Str("found") : "fowner " + op.fromHost;
 }
@@ -56,7 +66,8 @@ void HostGroup::doToDo() {
     statusCatalogMessage(33);
     Array<InstallHost*> none;
     const Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
-    for (int i = 0; i < ops.length(); ++i) {
+    bool stopped = false;
+    for (int i = 0; i < ops.length() && !stopped; ++i) {
         // A copy: a push may file a removal, which can move the list.
         const InstallOperation op = ops[i];
         bool matched = false;
@@ -64,6 +75,7 @@ void HostGroup::doToDo() {
             InstallHost& host = *hosts[h];
             if (!runsOn(op, host)) continue;
             matched = true;
+            if ((stopped = stopHere(i))) break;
             // A host whose push failed is left alone; the others go on.
             if (host.checkFailure()) continue;
             switch (op.kind) {

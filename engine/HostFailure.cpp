@@ -54,6 +54,13 @@ void HostFailures::addStandardError(const Str& host, const Str& text) {
     failures[i].standardError = text;
 }
 
+int HostFailures::numReported() const {
+    int n = 0;
+    for (int i = 0; i < failures.length(); ++i)
+        if (failures[i].severity > 0) ++n;
+    return n;
+}
+
 Message* HostFailures::message() const {
     Message* report = new Message();
     bool headed = false;

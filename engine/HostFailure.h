@@ -36,6 +36,8 @@ class HostFailures {
     // The message list of the host's record, or null.
     QRX_Types_XOpenMessage* host_msg(const Str& host);
     int numFailures() const { return failures.length(); }
+    // The records the report shows (severity 1 or 2).
+    int numReported() const;
     void clear() { failures = Array<HostFailure>(); }
 
   private:

@@ -7,9 +7,12 @@
 #include <sstream>
 
 #include "engine/Args.h"
+#include "engine/HostFailure.h"
+#include "engine/HostGroup.h"
 #include "engine/Timer.h"
 #include "engine/server_cli.h"
 #include "hosts/Status.h"
+#include "model/Catalog.h"
 #include "model/DebugLog.h"
 
 const char* const kDefaultStatusFileName = "/tmp/velkar.sinstall.status";
@@ -169,7 +172,7 @@ bool writeStatusFile(const std::string& path, const std::string& toDo) {
     return close(fd) == 0 && ok;
 }
 
-std::string runInstallCheck(const std::vector<std::string>& args) {
+CheckResult runInstallCheck(const std::vector<std::string>& args) {
     logArguments(dbFile, args);
     t.restart();
     StatusCallback previous = set_status_callback(discardStatus);
@@ -177,7 +180,33 @@ std::string runInstallCheck(const std::vector<std::string>& args) {
     ArgVector vector(args);
     zpi_install_check(vector.argc(), vector.argv(), toDo);
     set_status_callback(previous);
-    return toDo.str();
+    return judgeCheck(toDo.str());
+}
+
+CheckResult judgeCheck(std::string toDo) {
+    CheckResult check;
+    check.toDo = std::move(toDo);
+    // A check that could not even build the server's host has failed too.
+    check.failures =
+        hostFailures.numReported() > 0 || hostGroups.getHost(argInfo.serverName) == nullptr;
+    for (int i = 0; i < hostGroups.ops.length() && !check.work; ++i) {
+        int kind = hostGroups.ops[i].kind;
+        check.work = kind == PUSH_FILEPACK || kind == EXEC_SCRIPT;
+    }
+    return check;
+}
+
+bool continueIsDefault(const CheckResult& check) {
+    return check.work && !check.failures;
+}
+
+std::string confirmationText(const CheckResult& check) {
+    std::ostringstream text;
+    if (check.failures) text << "The check found problems, reported below.\n";
+    // The catalogue's own words for a run that installs nothing.
+    if (!check.work) text << catalogMessage(InstallOpsCatalog, 2) << "\n";
+    text << check.toDo;
+    return text.str();
 }
 
 void goodbyeStep(const ArgInfo& saved) {
