@@ -9,10 +9,17 @@ namespace {
 const int kMargin = 8;
 const int kMinGap = 8;  // between buttons, and at each end, in the narrowest row
 
-XtWidgetGeometry natural(Widget w) {
-    XtWidgetGeometry preferred;
-    XtQueryGeometry(w, nullptr, &preferred);
-    return preferred;
+// A push button is made at its natural size, and the form leaves it so.
+Dimension widthOf(Widget w) {
+    Dimension width = 0;
+    XtVaGetValues(w, XmNwidth, &width, nullptr);
+    return width;
+}
+
+Dimension heightOf(Widget w) {
+    Dimension height = 0;
+    XtVaGetValues(w, XmNheight, &height, nullptr);
+    return height;
 }
 
 WidgetList buttonsOf(const ButtonPanel& panel, Cardinal& count) {
@@ -29,13 +36,13 @@ void spreadButtons(const ButtonPanel& panel) {
     WidgetList children = buttonsOf(panel, count);
     const int slots = panel.count + 1;
     int sum = 0;
-    for (Cardinal i = 0; i < count; ++i) sum += natural(children[i]).width;
+    for (Cardinal i = 0; i < count; ++i) sum += widthOf(children[i]);
     int before = 0;
     for (Cardinal i = 0; i < count; ++i) {
         int position = int(i) + 1;
         XtVaSetValues(children[i], XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, position,
                       XmNleftOffset, before - sum * position / slots, nullptr);
-        before += natural(children[i]).width;
+        before += widthOf(children[i]);
     }
 }
 
@@ -84,11 +91,10 @@ void setMinimumShellSize(const ButtonPanel& panel, Widget shell) {
     WidgetList children = buttonsOf(panel, count);
     int width = kMinGap * (int(count) + 1), height = 0;
     for (Cardinal i = 0; i < count; ++i) {
-        XtWidgetGeometry g = natural(children[i]);
-        width += g.width;
-        if (g.height > height) height = g.height;
+        width += widthOf(children[i]);
+        if (heightOf(children[i]) > height) height = heightOf(children[i]);
     }
     // Margins above and below the content, below the separator and at the bottom.
-    height += 4 * kMargin + natural(panel.sep).height;
+    height += 4 * kMargin + heightOf(panel.sep);
     XtVaSetValues(shell, XmNminWidth, width, XmNminHeight, height, nullptr);
 }
