@@ -5,7 +5,8 @@ set -eu
 PACKAGES="build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev clang-format \
   libc-bin locales cpio tar gzip lz4 coreutils \
   openssh-server openssh-client openbsd-inetd rsh-server rsh-client \
-  libmotif-dev libxpm-dev libxt-dev libx11-dev libxext-dev xvfb xdotool imagemagick x11-utils"
+  libmotif-dev libxpm-dev libxt-dev libx11-dev libxext-dev xvfb xdotool imagemagick x11-utils \
+  twm xfonts-base xfonts-75dpi"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
