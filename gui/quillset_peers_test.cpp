@@ -3,6 +3,7 @@
 // it; geometry is read back with xwininfo.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -105,6 +106,12 @@ class Child {
     int status_ = -1;
 };
 
+// Whether fd has input (or its end) within ms milliseconds.
+bool pollIn(int fd, int ms) {
+    pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, ms) == 1;
+}
+
 // A private window manager set-up: windows are placed without asking, and
 // Alt+F4 asks the window under the focus to close, as a user's menu would.
 const char kTwmrc[] =
@@ -113,26 +120,29 @@ const char kTwmrc[] =
     "NoGrabServer\n"
     "\"F4\" = m : window|title|frame : f.delete\n";
 
-// Xvfb on the first free display from :90 on, with twm managing its windows.
+// Xvfb on a display it picks itself (so that no other server started at
+// the same time can take it), with twm managing its windows.
 class XServer {
   public:
     XServer() {
-        for (int n = 90; n < 140 && !server_; ++n) {
-            if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-            display_ = ":" + std::to_string(n);
-            server_ = std::make_unique<Child>(
-                std::vector<std::string>{"Xvfb", display_, "-nolisten", "tcp", "-screen", "0",
-                                         "1280x1024x24"},
-                std::vector<std::string>{}, log_.file("xvfb.log"));
-            if (!eventually(
-                    [&] {
-                        return x({"xdpyinfo", "-display", display_}).status == 0;
-                    },
-                    100)) {
-                server_.reset();  // taken meanwhile, or broken: try the next one
-            }
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // the server gets the write end only
+        server_ = std::make_unique<Child>(
+            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten",
+                                     "tcp", "-screen", "0", "1280x1024x24"},
+            std::vector<std::string>{}, log_.file("xvfb.log"));
+        close(fds[1]);
+        // The number comes once the server accepts clients.
+        std::string number;
+        for (char c; pollIn(fds[0], 10000) && read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
+        close(fds[0]);
+        if (number.empty()) {
+            server_.reset();
+            return;
         }
-        if (server_) startWindowManager();
+        display_ = ":" + number;
+        startWindowManager();
     }
     bool up() const { return server_ && windowManager_; }
     const std::string& display() const { return display_; }

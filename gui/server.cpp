@@ -42,8 +42,9 @@ char* literal(const char* text) {
 // The toolkit reads its options first and takes any unique abbreviation of
 // one of them: "-i" alone would be "-iconic". Our own options that take a
 // separate value are skipped with their value, so the option pre-pass sees
-// them whole; the sticky forms ("-iNAME") abbreviate no option of the
-// toolkit but "-iconic" itself.
+// them whole. A joined form ("-iNAME") stays ours unless it is a beginning
+// of "-iconic"; no other option of the toolkit begins with one of our
+// letters.
 XrmOptionDescRec commandLineOptions[] = {
     {literal("-fn"), literal("*fontList"), XrmoptionSepArg, nullptr},
     {literal("-font"), literal("*fontList"), XrmoptionSepArg, nullptr},

@@ -60,6 +60,7 @@ Widget confirmDialog = nullptr;
 Widget stopDialog = nullptr;  // asks whether a close may stop the install
 Pixmap icon = None;
 RunState runState = RunState::IDLE;
+bool closeProgramOnOk = false;   // "Install & Close" started the check
 bool closeAfterInstall = false;  // a close stopped the install: leave when it has ended
 
 XmString makeString(const char* text) {
@@ -338,8 +339,6 @@ void installFinished() {
 void statusOk(bool closeProgram) {
     if (closeProgram && runState == RunState::IDLE) leaveProgram(0);
 }
-
-bool closeProgramOnOk = false;  // "Install & Close" started the check
 
 void continueInstall(Widget, XtPointer, XtPointer) {
     runState = RunState::INSTALLING;
