@@ -124,25 +124,14 @@ const char kTwmrc[] =
 // the same time can take it), with twm managing its windows.
 class XServer {
   public:
+    // A server that is gone before the window manager reaches it (ended
+    // from outside) is replaced by a new one, at most three times.
     XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // the server gets the write end only
-        server_ = std::make_unique<Child>(
-            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten",
-                                     "tcp", "-screen", "0", "1280x1024x24"},
-            std::vector<std::string>{}, log_.file("xvfb.log"));
-        close(fds[1]);
-        // The number comes once the server accepts clients.
-        std::string number;
-        for (char c; pollIn(fds[0], 10000) && read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
-        close(fds[0]);
-        if (number.empty()) {
+        for (int attempt = 0; attempt < 3 && !up(); ++attempt) {
+            windowManager_.reset();
             server_.reset();
-            return;
+            if (startServer()) startWindowManager();
         }
-        display_ = ":" + number;
-        startWindowManager();
     }
     bool up() const { return server_ && windowManager_; }
     const std::string& display() const { return display_; }
@@ -153,20 +142,38 @@ class XServer {
     }
 
   private:
+    bool startServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // the server gets the write end only
+        server_ = std::make_unique<Child>(
+            std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten",
+                                     "tcp", "-screen", "0", "1280x1024x24"},
+            std::vector<std::string>{}, log_.file("xvfb.log"));
+        close(fds[1]);
+        // The number comes once the server accepts clients.
+        std::string number;
+        for (char c; pollIn(fds[0], 10000) && read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
+        close(fds[0]);
+        display_ = ":" + number;
+        return !number.empty();
+    }
     // Ready once it has made its own windows on the empty root.
     void startWindowManager() {
         windowManager_ =
             std::make_unique<Child>(std::vector<std::string>{"twm", "-display", display_, "-f",
                                                              log_.write("twmrc", kTwmrc)},
                                     std::vector<std::string>{"LC_ALL=C"}, log_.file("twm.log"));
-        if (!eventually(
-                [&] {
-                    std::string out = x({"xwininfo", "-root", "-children"}).out;
-                    return out.find(" child:") != std::string::npos ||
-                           out.find(" children:") != std::string::npos;
-                },
-                100))
-            windowManager_.reset();
+        bool ready = false;
+        eventually(
+            [&] {
+                std::string out = x({"xwininfo", "-root", "-children"}).out;
+                ready = out.find(" child:") != std::string::npos ||
+                        out.find(" children:") != std::string::npos;
+                return ready || !windowManager_->running();
+            },
+            100);
+        if (!ready) windowManager_.reset();
     }
 
     testutil::TempDir log_;
