@@ -330,7 +330,9 @@ void installFinished() {
     set_status_callback(default_status_callback);
     runState = RunState::IDLE;
     destroyStopDialog();  // nothing left to stop
-    if (closeAfterInstall) leaveProgram(kInterruptedStatus);
+    // Here, outside any event dispatch, destroying the windows would happen
+    // at once and leave toolkit caches unreferenced; the process ends anyway.
+    if (closeAfterInstall) qrx_client_exit(kInterruptedStatus);
     setMainSensitive(true);
 }
 
