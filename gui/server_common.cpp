@@ -9,9 +9,12 @@
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
+#include "engine/HostGroup.h"
+#include "engine/StopRequest.h"
 #include "engine/Timer.h"
 #include "engine/server_cli.h"
 #include "hosts/Status.h"
+#include "model/Catalog.h"
 #include "model/DebugLog.h"
 
 const char* const kDefaultStatusFileName = "/tmp/velkar.sinstall.status";
@@ -184,7 +187,7 @@ bool writeStatusFile(const std::string& path, const std::string& toDo) {
     return true;
 }
 
-std::string runInstallCheck(const std::vector<std::string>& args) {
+CheckResult runInstallCheck(const std::vector<std::string>& args) {
     logArguments(dbFile, args);
     t.restart();
     StatusCallback previous = set_status_callback(discardStatus);
@@ -192,12 +195,40 @@ std::string runInstallCheck(const std::vector<std::string>& args) {
     ArgVector vector(args);
     zpi_install_check(vector.argc(), vector.argv(), toDo);
     set_status_callback(previous);
-    return toDo.str();
+    return judgeCheck(toDo.str());
+}
+
+CheckResult judgeCheck(std::string toDo) {
+    CheckResult check;
+    check.toDo = std::move(toDo);
+    // A check that could not even build the server's host has failed too.
+    check.failures =
+        hostFailures.anyFailure() || hostGroups.getHost(argInfo.serverName) == nullptr;
+    for (int i = 0; i < hostGroups.ops.length() && !check.work; ++i) {
+        int kind = hostGroups.ops[i].kind;
+        check.work = kind == PUSH_FILEPACK || kind == EXEC_SCRIPT;
+    }
+    return check;
+}
+
+bool continueIsDefault(const CheckResult& check) {
+    return check.work && !check.failures;
+}
+
+std::string confirmationText(const CheckResult& check) {
+    std::ostringstream text;
+    if (check.failures) text << "The check found problems, reported below.\n";
+    // The catalogue's own words for a run that installs nothing.
+    if (!check.work) text << catalogMessage(InstallOpsCatalog, 2) << "\n";
+    text << check.toDo;
+    return text.str();
 }
 
 std::string installEndText() {
-    if (!hostFailures.anyFailure()) return "\nCompleted.";
-    return "\n" + hostFailures.reportText().str() + "\n Completed (with errors).";
+    const std::string report =
+        hostFailures.anyFailure() ? "\n" + hostFailures.reportText().str() : std::string();
+    if (stopRequested()) return report + "\nStopped.";
+    return report.empty() ? "\nCompleted." : report + "\n Completed (with errors).";
 }
 
 void goodbyeStep(const ArgInfo& saved) {

@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "engine/Args.h"
+#include "engine/HostFailure.h"
+#include "engine/HostGroup.h"
+#include "model/Catalog.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -263,6 +266,54 @@ TEST(StatusFile, LeavesWhatIsNotAPlainFileOfOursAlone) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(testutil::run({"ls", "-A", dir.path()}).out,
               "directory\nfifo\nforeign\nlink\ntarget\n");
+}
+
+// The confirmation after a check, from what the check left behind: the
+// planned operations, the failure report and the server's host.
+TEST(Confirmation, ContinueIsTheDefaultOnlyForACleanCheckWithWorkToDo) {
+    const std::string noFileOperations = catalogMessage(InstallOpsCatalog, 2).bound_msg().str();
+    const char* problems = "The check found problems, reported below.\n";
+    struct Case {
+        const char* what;
+        std::vector<int> ops;
+        bool serverHost;
+        bool failure;
+        bool continueDefault;
+        std::string headline;
+    } cases[] = {
+        {"a push", {ALREADY_INSTALLED, PUSH_FILEPACK}, true, false, true, ""},
+        {"a script", {EXEC_SCRIPT}, true, false, true, ""},
+        {"only registrations",
+         {ALREADY_INSTALLED, GET_FROM, RM_FILE},
+         true,
+         false,
+         false,
+         noFileOperations + "\n"},
+        {"a failure", {PUSH_FILEPACK}, true, true, false, problems},
+        {"no server host", {}, false, false, false, problems + noFileOperations + "\n"},
+    };
+    ArgInfo before = argInfo;
+    argInfo.serverName = "srv";
+    for (const Case& c : cases) {
+        hostGroups.cleanUp();
+        hostFailures.clear();
+        if (c.serverHost)
+            hostGroups.addHost(new InstallHost("srv", "linux-ix86", "root", "", DEFAULT_ACCESS));
+        for (int kind : c.ops) {
+            InstallOperation op;
+            op.kind = kind;
+            hostGroups.ops.put(op);
+        }
+        if (c.failure) hostFailures.addFailure("srv", catalogMessage(InstallCatalog, 95));
+        hostFailures.addStandardError("other", "not a failure by itself");
+
+        CheckResult check = judgeCheck("the to-do text\n");
+        EXPECT_EQ(continueIsDefault(check), c.continueDefault) << c.what;
+        EXPECT_EQ(confirmationText(check), c.headline + "the to-do text\n") << c.what;
+    }
+    hostGroups.cleanUp();
+    hostFailures.clear();
+    argInfo = before;
 }
 
 TEST(Goodbye, PutsTheStartUpSettingsBack) {

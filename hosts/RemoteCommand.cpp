@@ -60,13 +60,6 @@ void endInput(int kind, int toCommand) {
 
 const char* const INPUT_CUT_SHORT = "the command did not take all of its input\n";
 
-// Each quote closes the quoted text, adds an escaped quote and reopens it.
-Str shellWord(const Str& text) {
-    Str quoted(text);
-    quoted.gsub("'", "'\\''");
-    return "'" + quoted + "'";
-}
-
 Str genericRemoteWrapper(const Str& command, const InstallHost* host) {
     Str path = withToolsPath(argInfo.config.translate(host, "@defaultPath@"), host);
     return path + ";echo " + BEG_OF_STREAM + ";" + command + "; echo; echo " + END_OF_STREAM;

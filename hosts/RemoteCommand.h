@@ -38,9 +38,6 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
 // The line errors receives when a command stopped taking its input early.
 extern const char* const INPUT_CUT_SHORT;
 
-// text as one word of a Bourne shell command line, whatever it holds.
-Str shellWord(const Str& text);
-
 // The command framed for a remote shell: the default path of the host (of
 // the generic architecture with no host), ";echo BEG_OF_STREAM;", the
 // command, "; echo; echo END_OF_STREAM".

@@ -14,6 +14,7 @@ BUILD_PACKAGES="build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev
   libmotif-dev libxpm-dev libxt-dev libx11-dev libxext-dev \
   libc-bin locales coreutils tar gzip openssh-client"
 TEST_PACKAGES="clang-format cpio lz4 bc python3 xvfb xdotool imagemagick x11-utils \
+  twm xfonts-base xfonts-75dpi \
   openssh-server openbsd-inetd rsh-server rsh-client"
 # Packages that bring a server, and the services each would enable.
 SERVER_SERVICES="openssh-server:ssh.service,ssh.socket,ssh openbsd-inetd:inetd.service,openbsd-inetd"
