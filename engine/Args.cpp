@@ -169,6 +169,14 @@ void applyTypePath(const Str& name, const Str& value) {
     }
 }
 
+}  // namespace
+
+Str hostWordName(const Str& word) {
+    return word.contains(',') ? word.before(',') : word;
+}
+
+namespace {
+
 void applyWord(const Str& word) {
     int eq = word.index('=');
     if (eq > 0) {
@@ -183,8 +191,7 @@ void applyWord(const Str& word) {
     }
     if (word.empty()) return;
     argInfo.hosts.put(word);
-    Str shown = word.contains(',') ? word.before(',') : word;
-    dbFile << "Adding `" << shown << "' to the install host list." << std::endl;
+    dbFile << "Adding `" << hostWordName(word) << "' to the install host list." << std::endl;
 }
 
 void applyDefaultPaths() {

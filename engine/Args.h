@@ -38,6 +38,9 @@ int zpiGetArgs(int argc, char** argv);
 // The words argv[optind] .. argv[argc-1]: settings, install type paths and
 // hosts; advances optind.
 void ProcessRest(int argc, char** argv);
+// The host a host word names: its text before the first ',' (the whole
+// word when there is none).
+Str hostWordName(const Str& word);
 // Option pre-pass of the window front end: the argument vector (100
 // entries) for its forms, its count through newArgc.
 char** BuildUpArgs(int argc, char** argv, int* newArgc);

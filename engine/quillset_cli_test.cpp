@@ -501,6 +501,11 @@ TEST_F(CliOnSample, ExitStatusSaysWhatHappened) {
          {},
          1},
         {"unreachable host", {"-y", "-c", kMedium, "-a", "no-such-host.invalid"}, "", {}, 1},
+        {"server done, another host unreachable",
+         {"-y", "-c", kMedium, "-a", hostName(), "BIN=" + at("word"), "no-such-host.invalid"},
+         "",
+         {},
+         1},
         {"refused host",
          {"-y", "-c", kMedium, "-a", "refused.invalid", "@UseSSH@=1"},
          "",
@@ -518,6 +523,8 @@ TEST_F(CliOnSample, ExitStatusSaysWhatHappened) {
         EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out << r.err;
     }
     EXPECT_TRUE(exists(at("ok/bin/qsstat")));
+    // A host that cannot be reached stops only itself.
+    EXPECT_TRUE(exists(at("word/bin/qsstat")));
 }
 
 // Whatever the check phase made on the host goes again when the run does

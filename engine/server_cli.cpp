@@ -27,14 +27,28 @@ void reportExecutionFailures(std::ostream& out) {
 
 void getInstallLock() {}
 
-void zpiBuildHost() {
-    const Str& server = argInfo.serverName;
-    dbFile << "Processing host " << server << "..." << std::endl;
-    InstallHost* host = getInstallHostObject(server, "root", nullptr, DEFAULT_ACCESS, nullptr);
+void zpiBuildHost(const Str& name) {
+    dbFile << "Processing host " << name << "..." << std::endl;
+    InstallHost* host = getInstallHostObject(name, "root", nullptr, DEFAULT_ACCESS, nullptr);
     if (host)
         hostGroups.addHost(host);
     else
-        hostFailures.addFailure(server, catalogMessage(InstallOpsCatalog, 95));
+        hostFailures.addFailure(name, catalogMessage(InstallOpsCatalog, 95));
+}
+
+void zpiBuildHosts() {
+    for (int i = 0; i < argInfo.hosts.length(); ++i) {
+        Str name = hostWordName(argInfo.hosts[i]);
+        if (name.empty()) continue;
+        // A host named twice, or the server named again, is one host.
+        bool seen = name == argInfo.serverName || hostGroups.getHost(name);
+        for (int j = 0; j < i && !seen; ++j) seen = hostWordName(argInfo.hosts[j]) == name;
+        if (seen) {
+            dbFile << "Host " << name << " named again: installed once." << std::endl;
+            continue;
+        }
+        zpiBuildHost(name);
+    }
 }
 
 void zpi_install_check(int argc, char** argv, std::ostream& out) {
@@ -47,7 +61,8 @@ void zpi_install_check(int argc, char** argv, std::ostream& out) {
         out << catalogMessage(InstallOpsCatalog, 78);
         dbFile << "Missing ZPI host argument." << std::endl;
     } else {
-        zpiBuildHost();
+        zpiBuildHost(argInfo.serverName);
+        zpiBuildHosts();
     }
     hostGroups.figureOutWhatToDo();
     hostFailures.logReasons(dbFile);

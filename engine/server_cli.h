@@ -3,6 +3,8 @@
 
 #include <ostream>
 
+#include "model/Str.h"
+
 // Reads the arguments, builds the server's install host, plans and prints
 // the failures and the to-do list on out.
 void zpi_install_check(int argc, char** argv, std::ostream& out);
@@ -16,9 +18,11 @@ void zpi_goodbye();
 // goodbye empties the failure list: 2 when no server was named, 1 when
 // anything failed (hostFailures.anyFailure), otherwise 0.
 int zpiExitStatus();
-// The install host of the run's server, added to the host group; a host
-// that cannot be built is a recorded failure.
-void zpiBuildHost();
+// The install host named name (the run's server, or a host word), added
+// to the host group; a host that cannot be built is a recorded failure.
+void zpiBuildHost(const Str& name);
+// The install hosts of the host words (after the server), each name once.
+void zpiBuildHosts();
 // The usage text on standard error, then exit status 2.
 [[noreturn]] void serverCliUsage();
 // Concurrent runs against one server are not prevented: takes no lock.
