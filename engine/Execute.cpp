@@ -1,6 +1,7 @@
 // Carrying out the confirmed to-do list, the reboots it asked for, and the
 // end-of-run clean-up of the process-wide host group.
 #include <string>
+#include <vector>
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
@@ -78,7 +79,39 @@ int push(const InstallOperation& op, InstallHost& host) {
     return host.pushFilePack(op);
 }
 
+// The hosts of a merged push that are to get it: its own host and its
+// further hosts, less those that failed earlier.
+std::vector<InstallHost*> pushTargets(const InstallOperation& op,
+                                      const Array<InstallHost*>& hosts) {
+    std::vector<InstallHost*> targets;
+    for (int n = -1; n < op.list.length(); ++n) {
+        const Str& name = n < 0 ? op.host : op.list[n];
+        for (int h = 0; h < hosts.length(); ++h) {
+            InstallHost& host = *hosts[h];
+            if (host.getName() != name) continue;
+            if (host.checkFailure())
+                noteSkipped(op, host);
+            else
+                targets.push_back(&host);
+            break;
+        }
+    }
+    return targets;
+}
+
 }  // namespace
+
+// One image streamed to every host of a merged push; each host's result
+// is its own.
+void HostGroup::pushToAll(const InstallOperation& op, const Array<InstallHost*>& hosts) {
+    std::vector<InstallHost*> targets = pushTargets(op, hosts);
+    std::vector<int> results = pushFilePackToHosts(op, targets);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (results[i]) continue;
+        targets[i]->setFailure();
+        setFailure();
+    }
+}
 
 void HostGroup::doToDo() {
     dbFile << "\nExecuting to do list." << std::endl;
@@ -89,6 +122,11 @@ void HostGroup::doToDo() {
     for (int i = 0; i < ops.length() && !stopped; ++i) {
         // A copy: a push may file a removal, which can move the list.
         const InstallOperation op = ops[i];
+        if (op.kind == PUSH_FILEPACK && op.list.length()) {
+            if ((stopped = stopHere(i))) break;
+            pushToAll(op, hosts);
+            continue;
+        }
         bool matched = false;
         for (int h = 0; h < hosts.length(); ++h) {
             InstallHost& host = *hosts[h];

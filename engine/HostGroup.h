@@ -106,6 +106,7 @@ class HostGroup {
 
   private:
     void removeMadeDirectories();
+    void pushToAll(const InstallOperation& op, const Array<InstallHost*>& hosts);
 };
 
 extern HostGroup hostGroups;

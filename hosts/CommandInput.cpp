@@ -100,35 +100,34 @@ bool CommandInput::openFile() {
     return true;
 }
 
-bool CommandInput::feed(int fd, CommandStreams& streams, Str& errors) {
-    if (!secret_.empty() &&
-        sendInput(fd, secret_.chars(), secret_.length(), streams) != secret_.length()) {
+bool CommandInput::feed(InputSink& sink, Str& errors) {
+    if (!secret_.empty() && !sink.send(secret_.chars(), secret_.length())) {
         dbFile << "short write of the secret line to the command" << std::endl;
         return false;
     }
     switch (type_) {
         case InstallHost::REMOTE_READ_INPUT:
-            return feedRemote(fd, streams);
+            return feedRemote(sink);
         case InstallHost::PIPE_INPUT: {
-            bool whole = feedBlocks(fd, streams);
+            bool whole = feedBlocks(sink);
             errors.prepend(pipeErrors());
             return whole;
         }
         case InstallHost::FILE_INPUT: {
-            bool whole = feedBlocks(fd, streams);
+            bool whole = feedBlocks(sink);
             close(file_);
             file_ = -1;
             return whole;
         }
         case InstallHost::STRING_INPUT:
-            return feedString(fd, streams);
+            return feedString(sink);
     }
     return false;
 }
 
 // Stops at the first write the command does not take: every later block
 // would wait for it in vain.
-bool CommandInput::feedBlocks(int fd, CommandStreams& streams) {
+bool CommandInput::feedBlocks(InputSink& sink) {
     dbFile << "Sending " << TRANSFER_SIZE << " byte chunks to the stream." << std::endl;
     long total = 0;
     int blocks = 0;
@@ -142,7 +141,7 @@ bool CommandInput::feedBlocks(int fd, CommandStreams& streams) {
             whole = false;
         }
         if (n <= 0) break;
-        if (sendInput(fd, block_, int(n), streams) != n) {
+        if (!sink.send(block_, int(n))) {
             dbFile << "Input write to rcmd failed" << std::endl;
             whole = false;
             break;
@@ -157,7 +156,7 @@ bool CommandInput::feedBlocks(int fd, CommandStreams& streams) {
     return whole;
 }
 
-bool CommandInput::feedRemote(int fd, CommandStreams& streams) {
+bool CommandInput::feedRemote(InputSink& sink) {
     long total = 0;
     long count = 0;
     bool whole = true;
@@ -168,9 +167,9 @@ bool CommandInput::feedRemote(int fd, CommandStreams& streams) {
             delete[] block;
             break;
         }
-        int sent = sendInput(fd, block, n, streams);
+        bool sent = sink.send(block, n);
         delete[] block;
-        if (sent != n) {
+        if (!sent) {
             dbFile << "Remote read input write to rcmd failed" << std::endl;
             whole = false;
             break;
@@ -190,15 +189,14 @@ bool CommandInput::feedRemote(int fd, CommandStreams& streams) {
     return whole;
 }
 
-bool CommandInput::feedString(int fd, CommandStreams& streams) {
+bool CommandInput::feedString(InputSink& sink) {
     if (input_.empty()) return true;
     dbFile << "\ninput:\n" << keyClean(input_) << std::endl;
-    int n = sendInput(fd, input_.chars(), input_.length(), streams);
-    if (n != input_.length()) {
+    if (!sink.send(input_.chars(), input_.length())) {
         dbFile << "short write to remote command!" << std::endl;
         return false;
     }
-    dbFile << "sent " << n << " bytes to command" << std::endl;
+    dbFile << "sent " << input_.length() << " bytes to command" << std::endl;
     return true;
 }
 

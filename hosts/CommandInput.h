@@ -10,6 +10,28 @@
 #include "hosts/InstallHost.h"
 #include "model/Str.h"
 
+// Where a command's input goes: one command, or several commands that take
+// the same bytes.
+class InputSink {
+  public:
+    // False when no command takes data any more.
+    virtual bool send(const char* data, int n) = 0;
+
+  protected:
+    ~InputSink() = default;
+};
+
+// The input of one command on fd, whose streams are read while it waits.
+class CommandSink : public InputSink {
+  public:
+    CommandSink(int fd, CommandStreams& streams) : fd_(fd), streams_(streams) {}
+    bool send(const char* data, int n) override { return sendInput(fd_, data, n, streams_) == n; }
+
+  private:
+    int fd_;
+    CommandStreams& streams_;
+};
+
 class CommandInput {
   public:
     // secret, when non-empty, goes first: a line the command reads before
@@ -23,19 +45,19 @@ class CommandInput {
     // Opens the source; false (logged, and recorded where a failure is
     // due) when it cannot be.
     bool open();
-    // Writes the whole input to fd; errors receives the local command's
+    // Writes the whole input to sink; errors receives the local command's
     // error text for a pipe. Shows a progress mark per 500 kilobytes.
     // False when the command stopped taking input before its end, or a
     // local source could not be read to its end: the command then did not
     // get what was meant for it.
-    bool feed(int fd, CommandStreams& streams, Str& errors);
+    bool feed(InputSink& sink, Str& errors);
 
   private:
     bool openPipe();
     bool openFile();
-    bool feedBlocks(int fd, CommandStreams& streams);
-    bool feedRemote(int fd, CommandStreams& streams);
-    bool feedString(int fd, CommandStreams& streams);
+    bool feedBlocks(InputSink& sink);
+    bool feedRemote(InputSink& sink);
+    bool feedString(InputSink& sink);
     Str pipeErrors();
     void progressMark();
 

@@ -175,7 +175,7 @@ void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, co
             if (++idle >= commandIdleLimit()) {
                 dbFile << "no output from command for " << idle << " seconds; giving up"
                        << std::endl;
-                if (kind == CHANNEL_CHILD) killChild();
+                if (kind == CHANNEL_CHILD) killChild(streams.child);
                 break;
             }
         }

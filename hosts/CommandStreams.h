@@ -4,6 +4,8 @@
 // read all of its input never blocks the installer (nor the installer it).
 #pragma once
 
+#include <sys/types.h>
+
 #include "model/Str.h"
 
 class InstallHost;
@@ -18,6 +20,7 @@ struct CommandStreams {
     int err;
     Str* output;
     Str* errors;
+    pid_t child = -1;  // the ssh client or local shell of a kind-1 channel
     bool outDone = false;
     bool errDone = false;
 

@@ -211,14 +211,26 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
     return 1;
 }
 
-void killChild() {
-    if (!children().empty()) kill(children().back().pid, SIGKILL);
+pid_t lastChildPid() {
+    return children().empty() ? -1 : children().back().pid;
+}
+
+void killChild(pid_t pid) {
+    for (const Child& child : children())
+        if (child.pid == pid) kill(pid, SIGKILL);
 }
 
 int finishChild() {
-    if (children().empty()) return -1;
-    Child child = children().back();
-    children().pop_back();
+    return finishChild(lastChildPid());
+}
+
+int finishChild(pid_t pid) {
+    std::vector<Child>& c = children();
+    size_t at = 0;
+    while (at < c.size() && c[at].pid != pid) ++at;
+    if (at == c.size()) return -1;
+    Child child = c[at];
+    c.erase(c.begin() + long(at));
     // The child has closed its output and normally ends at once; one that
     // lingers past the idle limit is stopped.
     if (!endsWithin(child.pid, commandIdleLimit())) kill(child.pid, SIGKILL);

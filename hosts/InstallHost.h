@@ -10,6 +10,8 @@
 // (scouting, locations, disk probes), and the push and script module.
 #pragma once
 
+#include <vector>
+
 #include "model/Array.h"
 #include "model/Str.h"
 
@@ -200,6 +202,13 @@ extern const Str OUTPUT_TRUNCATED;  // "Output truncated."
 // type is found on the host ("ver", then uname against the identity
 // table); null when it cannot be, with failure 273 (ssh client missing)
 // or a critical 95 recorded for the host.
+// Pushes op's file pack onto every host at once, their results in the
+// order of hosts (1 pushed, 0 failed). A host fed from the installer's
+// medium shares the one reading of the image with the others; each is
+// judged, registered and given its probe file on its own.
+std::vector<int> pushFilePackToHosts(const InstallOperation& op,
+                                     const std::vector<InstallHost*>& hosts);
+
 InstallHost* getInstallHostObject(const char* host, const char* user, const char* password,
                                   AccessMethod access, const char* type);
 

@@ -270,6 +270,18 @@ int copyEngine(InstallHost& host, const EnginePaths& engine) {
     return 1;
 }
 
+// Whether the block reaches the engine on host as a local file of the
+// installer sent on the command's input (the medium is here, the engine
+// is not): only such pushes can share one reading of the image.
+bool streamedFromHere(const InstallHost& host) {
+    const Cdrom& media = argInfo.cdrom;
+    return media.host() != host.getName() && (media.host().empty() || isLocal(media.host()));
+}
+
+Str unpackTail(const InstallHost& host) {
+    return engineStatusCheck(host) + ";sleep 2";
+}
+
 // Runs the unpack command, the block reaching the engine from the medium;
 // 0 when the medium's file cannot be read.
 int unpack(InstallHost& host, Str command, const Str& image, const ZapAccount& account,
@@ -277,12 +289,12 @@ int unpack(InstallHost& host, Str command, const Str& image, const ZapAccount& a
     const Cdrom& media = argInfo.cdrom;
     Str input;
     InstallHost::InputType kind;
-    Str tail = engineStatusCheck(host) + ";sleep 2";
+    Str tail = unpackTail(host);
     if (media.host() == host.getName()) {
         dbFile << "optimized.  Remote media is same as push target." << std::endl;
         command += image + tail;
         kind = InstallHost::STRING_INPUT;
-    } else if (media.host().empty() || isLocal(media.host())) {
+    } else if (streamedFromHere(host)) {
         command += "-" + tail;
         input = image;
         kind = InstallHost::FILE_INPUT;
@@ -308,6 +320,62 @@ int unpack(InstallHost& host, Str command, const Str& image, const ZapAccount& a
     return 1;
 }
 
+// Everything before the block: the engine on the host, the OS/2 reboot,
+// and the unpack command up to the block's name. 0 when the push cannot
+// go on.
+int preparePush(InstallHost& host, const InstallOperation& op, Str& command, ZapAccount& account) {
+    EnginePaths engine(host);
+    if (isLocal(host.getName()) || host.isW32() || host.isOS2()) host.setEnginePresent();
+    if (!host.isEnginePresent() && !copyEngine(host, engine)) return 0;
+    if (host.isOS2() && op.type.entry().id == "DB" && !os2RebootForDatabase(host)) return 0;
+    account = zapAccount(host, op.type);
+    command = installPrefix(host, op.type) + account.assignments + "cd " +
+              shellWord(op.fs.clientPath) + ";" + engine.command(host) +
+              translated(&host, " @unpackOptions@ ");
+    return 1;
+}
+
+// Judges what the engine did on host; on success the location is
+// registered and the probe file written.
+int concludePush(InstallHost& host, const InstallOperation& op, EngineResult& r) {
+    judge(host, r);
+    if (r.failed) {
+        statusCatalogMessage(62);
+        recordPushFailure(host, op, r.errors);
+        return 0;
+    }
+    statusCatalogMessage(63);
+    const Str& name = host.getName();
+    if (host.isOS2() && op.type.entry().id == "BIN") {
+        Str tools = translated(&host, "@BIN@") + "/TOOLS";
+        host.setToolsLoc(tools);
+        tools.gsub("/", "\\");
+        dbFile << "Move fpack on OS/2 nodes to PATH..." << std::endl;
+        Str out, err;
+        commandOnHost(name,
+                      "copy " + tools + "\\..\\bln\\install\\fpack.exe " + tools + "\\fpack.exe ",
+                      host.access(), host.user().chars(), host.password().chars(), "", out, err,
+                      InstallHost::STRING_INPUT, &host, 0);
+    }
+    RegisterInstalled(name, host.archPathPair(op.type), op.type.entry().id, host.getType(),
+                      op.filePack.pathToDescription(), "installed");
+    dbFile << "Adjusting probe file..." << std::endl;
+    host.createFile(host.archPath(op.type, '/') + "/" + ".installed",
+                    host.probeFile() + op.type.entry().id,
+                    "PUSHED:" + name + ":" + op.type.entry().id + "\n", 1);
+    dbFile << "Done adjusting probe file." << std::endl;
+    // The engine reports what it did (created directories, kept backups)
+    // even when it succeeds; only a failure it reports fails the push.
+    return 1;
+}
+
+bool bogusPush(const InstallOperation& op) {
+    if (op.filePack.kind() != DIST_NONE) return false;
+    dbFile << "bogus media packet push!" << std::endl;
+    statusCatalogMessage(31);
+    return true;
+}
+
 }  // namespace
 
 void InstallHost::removeEngineDir() {
@@ -320,46 +388,56 @@ void InstallHost::removeEngineDir() {
 }
 
 int InstallHost::pushFilePack(const InstallOperation& op) {
-    if (op.filePack.kind() == DIST_NONE) {
-        dbFile << "bogus media packet push!" << std::endl;
-        statusCatalogMessage(31);
-        return 0;
-    }
-    EnginePaths engine(*this);
-    if (isLocal(name) || isW32() || isOS2()) enginePresent = 1;
-    if (!enginePresent && !copyEngine(*this, engine)) return 0;
-    if (isOS2() && op.type.entry().id == "DB" && !os2RebootForDatabase(*this)) return 0;
-
-    ZapAccount account = zapAccount(*this, op.type);
-    Str command = installPrefix(*this, op.type) + account.assignments + "cd " +
-                  shellWord(op.fs.clientPath) + ";" + engine.command(*this) +
-                  translated(this, " @unpackOptions@ ");
+    if (bogusPush(op)) return 0;
+    Str command;
+    ZapAccount account;
+    if (!preparePush(*this, op, command, account)) return 0;
     EngineResult r;
     if (!unpack(*this, command, op.filePack.pathToImage(), account, r)) return 0;
-    judge(*this, r);
-    if (r.failed) {
-        statusCatalogMessage(62);
-        recordPushFailure(*this, op, r.errors);
-        return 0;
+    return concludePush(*this, op, r);
+}
+
+std::vector<int> pushFilePackToHosts(const InstallOperation& op,
+                                     const std::vector<InstallHost*>& hosts) {
+    std::vector<int> results(hosts.size(), 0);
+    if (hosts.size() == 1) results[0] = hosts[0]->pushFilePack(op);
+    if (hosts.size() < 2 || bogusPush(op)) return results;
+    Str names;
+    for (InstallHost* host : hosts) names += (names.empty() ? "" : ", ") + host->getName();
+    status(op.filePack.dump() + catalogMessage(InstallOpsCatalog, 22).bound_msg() + names + ")\n ");
+
+    // Hosts fed from here share one reading of the image; the others (the
+    // medium on the host itself or on a third host, a secret line first)
+    // are pushed one by one.
+    std::vector<HostCommand> shared;
+    std::vector<size_t> sharedAt;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        InstallHost& host = *hosts[i];
+        Str command;
+        ZapAccount account;
+        if (!preparePush(host, op, command, account)) continue;
+        if (account.used || !streamedFromHere(host)) {
+            EngineResult r;
+            if (unpack(host, command, op.filePack.pathToImage(), account, r))
+                results[i] = concludePush(host, op, r);
+            continue;
+        }
+        HostCommand c;
+        c.host = &host;
+        c.command = command + "-" + unpackTail(host);
+        shared.push_back(c);
+        sharedAt.push_back(i);
     }
-    statusCatalogMessage(63);
-    if (isOS2() && op.type.entry().id == "BIN") {
-        Str tools = translated(this, "@BIN@") + "/TOOLS";
-        toolsLoc = tools;
-        tools.gsub("/", "\\");
-        dbFile << "Move fpack on OS/2 nodes to PATH..." << std::endl;
-        Str out, err;
-        commandOnHost(
-            name, "copy " + tools + "\\..\\bln\\install\\fpack.exe " + tools + "\\fpack.exe ",
-            access(), user().chars(), password().chars(), "", out, err, STRING_INPUT, this, 0);
+    int blocking = doNotBlock;
+    doNotBlock = 1;
+    commandsOnHosts(shared, InstallHost::FILE_INPUT, op.filePack.pathToImage());
+    doNotBlock = blocking;
+    for (size_t k = 0; k < shared.size(); ++k) {
+        status(shared[k].host->getName() + ":\n ");
+        EngineResult r;
+        r.output = shared[k].output;
+        r.errors = shared[k].errors;
+        results[sharedAt[k]] = concludePush(*shared[k].host, op, r);
     }
-    RegisterInstalled(name, archPathPair(op.type), op.type.entry().id, type,
-                      op.filePack.pathToDescription(), "installed");
-    dbFile << "Adjusting probe file..." << std::endl;
-    createFile(archPath(op.type, '/') + "/" + ".installed", probeFile() + op.type.entry().id,
-               "PUSHED:" + name + ":" + op.type.entry().id + "\n", 1);
-    dbFile << "Done adjusting probe file." << std::endl;
-    // The engine reports what it did (created directories, kept backups)
-    // even when it succeeds; only a failure it reports fails the push.
-    return 1;
+    return results;
 }

@@ -3,6 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
+#include <vector>
+
 #include "engine/Args.h"
 #include "engine/Timer.h"
 #include "hosts/CommandInput.h"
@@ -108,6 +111,86 @@ int startCommand(const Str& host, const Str& command, AccessMethod access, const
     }
 }
 
+namespace {
+
+// A started command: its channel, the raw output it has given so far, and
+// its error text.
+struct Started {
+    Str host;
+    const InstallHost* ih = nullptr;
+    int kind = CHANNEL_FAILED;
+    int toCommand = -1;
+    Str raw;
+    Str* errors = nullptr;
+    std::unique_ptr<CommandStreams> streams;
+    bool inputOpen = false;
+    bool cutShort = false;  // stopped taking input before its end
+};
+
+bool start(Started& c, const Str& command, AccessMethod access, const char* user,
+           const char* password, int wrap) {
+    int fromOutput = -1, fromError = -1;
+    c.kind = startCommand(c.host, command, access, user, password, &c.toCommand, &fromOutput,
+                          &fromError, c.ih, wrap);
+    if (c.kind == CHANNEL_FAILED) {
+        dbFile << "startCommand failure" << std::endl;
+        return false;
+    }
+    c.streams.reset(new CommandStreams(fromOutput, fromError, &c.raw, c.errors));
+    if (c.kind == CHANNEL_CHILD) c.streams->child = lastChildPid();
+    c.inputOpen = true;
+    return true;
+}
+
+void closeInput(Started& c) {
+    if (!c.inputOpen) return;
+    endInput(c.kind, c.toCommand);
+    c.inputOpen = false;
+}
+
+// Reads the rest of the command's output, waits for its child and cuts
+// the output out of the frame.
+void finish(Started& c, Str& output) {
+    collectStreams(*c.streams, c.kind, c.ih, c.host);
+    c.raw.gsub("\r", "");
+    if (c.kind == CHANNEL_CHILD) {
+        dbFile << "waiting for child..." << std::endl;
+        finishChild(c.streams->child);
+        dbFile << "...finished waiting." << std::endl;
+    }
+    output = unframe(c.raw);
+    if (!output.empty()) dbFile << "\noutput:\n" << output << std::endl;
+    c.errors->gsub("\r", "");
+    if (!c.errors->empty()) dbFile << "stderr: " << *c.errors << std::endl;
+    t.elapsed(("Command on host " + c.host + " finished.").chars());
+}
+
+// The same input to several commands at once: a command that stops
+// taking it is left out of the rest, the others go on.
+class FanOutSink : public InputSink {
+  public:
+    explicit FanOutSink(std::vector<Started*>& commands) : commands_(commands) {}
+    bool send(const char* data, int n) override {
+        bool any = false;
+        for (Started* c : commands_) {
+            if (!c->inputOpen) continue;
+            if (sendInput(c->toCommand, data, n, *c->streams) != n) {
+                dbFile << "Input write to the command on " << c->host << " failed" << std::endl;
+                c->cutShort = true;
+                closeInput(*c);
+                continue;
+            }
+            any = true;
+        }
+        return any;
+    }
+
+  private:
+    std::vector<Started*>& commands_;
+};
+
+}  // namespace
+
 void commandOnHost(const Str& host, const Str& command, AccessMethod access, const char* user,
                    const char* password, const Str& input, Str& output, Str& errors,
                    InstallHost::InputType inputType, const InstallHost* ih, int wrap,
@@ -120,33 +203,51 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
     CommandInput source(inputType, input, host, secretLine);
     if (!source.open()) return;
 
-    int toCommand = -1, fromOutput = -1, fromError = -1;
-    int kind = startCommand(host, command, access, user, password, &toCommand, &fromOutput,
-                            &fromError, ih, wrap);
-    if (kind == CHANNEL_FAILED) {
-        dbFile << "startCommand failure" << std::endl;
-        return;
-    }
-
-    Str raw;
-    CommandStreams streams(fromOutput, fromError, &raw, &errors);
-    if (!source.feed(toCommand, streams, errors)) errors += INPUT_CUT_SHORT;
-    endInput(kind, toCommand);
+    Started c;
+    c.host = host;
+    c.ih = ih;
+    c.errors = &errors;
+    if (!start(c, command, access, user, password, wrap)) return;
+    CommandSink sink(c.toCommand, *c.streams);
+    if (!source.feed(sink, errors)) errors += INPUT_CUT_SHORT;
+    closeInput(c);
 
     if (command.contains("os2config")) return;
+    finish(c, output);
+}
 
-    collectStreams(streams, kind, ih, host);
-    raw.gsub("\r", "");
-    if (kind == CHANNEL_CHILD) {
-        dbFile << "waiting for child..." << std::endl;
-        finishChild();
-        dbFile << "...finished waiting." << std::endl;
+void commandsOnHosts(std::vector<HostCommand>& commands, InstallHost::InputType inputType,
+                     const Str& input) {
+    if (commands.empty()) return;
+    t.elapsed("Before Commands");
+    catchBrokenPipe();
+    CommandInput source(inputType, input, commands[0].host->getName());
+    if (!source.open()) return;
+
+    std::vector<Started> started(commands.size());
+    std::vector<Started*> running;
+    for (size_t i = 0; i < commands.size(); ++i) {
+        HostCommand& hc = commands[i];
+        Started& c = started[i];
+        hc.errors = Str();
+        c.host = hc.host->getName();
+        c.ih = hc.host;
+        c.errors = &hc.errors;
+        if (start(c, hc.host->remoteWrapper(hc.command), hc.host->access(), hc.host->user(),
+                  hc.host->password(), 1))
+            running.push_back(&c);
     }
-    output = unframe(raw);
-    if (!output.empty()) dbFile << "\noutput:\n" << output << std::endl;
-    errors.gsub("\r", "");
-    if (!errors.empty()) dbFile << "stderr: " << errors << std::endl;
-    t.elapsed(("Command on host " + host + " finished.").chars());
+    if (running.empty()) return;
+    FanOutSink sink(running);
+    Str pipeErrors;
+    bool whole = source.feed(sink, pipeErrors);
+    for (Started* c : running) {
+        c->errors->prepend(pipeErrors);
+        if (c->cutShort || !whole) *c->errors += INPUT_CUT_SHORT;
+        closeInput(*c);
+    }
+    for (size_t i = 0; i < commands.size(); ++i)
+        if (started[i].streams) finish(started[i], commands[i].output);
 }
 
 void InstallHost::runCommand(const Str& command, const Str& input, Str& output, Str& errors,

@@ -10,6 +10,10 @@
 // "Output truncated.".
 #pragma once
 
+#include <sys/types.h>
+
+#include <vector>
+
 #include "hosts/InstallHost.h"
 #include "model/Str.h"
 
@@ -34,6 +38,23 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
                    const char* password, const Str& input, Str& output, Str& errors,
                    InstallHost::InputType inputType, const InstallHost* ih, int wrap,
                    const Str& secretLine = EMPTY);
+
+// One command of commandsOnHosts: run on host (framed by its
+// remoteWrapper, its access method and account), and what it gave back
+// as commandOnHost gives it.
+struct HostCommand {
+    InstallHost* host = nullptr;
+    Str command;
+    Str output;
+    Str errors;
+};
+
+// Runs each command on its host at the same time, all of them fed the
+// same input, which is read once: a file pack streamed to several hosts.
+// A command that cannot be started, or stops taking the input, fails on
+// its own (its errors say so); the others go on.
+void commandsOnHosts(std::vector<HostCommand>& commands, InstallHost::InputType inputType,
+                     const Str& input);
 
 // The line errors receives when a command stopped taking its input early.
 extern const char* const INPUT_CUT_SHORT;
@@ -73,8 +94,12 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
 // a killed child), -1 when there was none. A child still running after
 // commandIdleLimit() seconds is killed.
 int finishChild();
-// Kills the child of the last kind-1 channel (a command given up).
-void killChild();
+// The same for the child pid (several commands may run at once).
+int finishChild(pid_t pid);
+// The child of the last kind-1 channel opened; -1 when none is running.
+pid_t lastChildPid();
+// Kills the child pid of a kind-1 channel (a command given up).
+void killChild(pid_t pid);
 
 // The channel primitives: the plain descriptor calls for every kind.
 int my_read(int kind, int fd, char* buffer, int n);
