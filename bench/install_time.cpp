@@ -1,6 +1,8 @@
 // Wall time of installing the sample medium with quillset_cli -y onto this
-// machine (local shell) and onto 127.0.0.2 over ssh (a private sshd), each
-// run under a fresh root, and where that time goes according to the
+// machine (local shell), onto 127.0.0.2 over ssh (a private sshd) and onto
+// eight such hosts at once (127.0.0.2 to .9, "@Multiplex@" on, the
+// medium's types made valid for clients), each run under a fresh root,
+// with the ssh logins each run cost, and where that time goes according to the
 // debug log: the timer's phase laps and the laps of the commands run on
 // the host, by kind. Every push command ends in a fixed "sleep 2", so the
 // figures are set against pushes x 2 s.
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -95,12 +98,11 @@ int count(const std::string& text, const std::string& part) {
     return n;
 }
 
-// One install under a fresh root; exits on a run that did not succeed.
-Run installOnce(const std::string& host, const std::vector<std::string>& extraWords,
-                const std::vector<std::string>& env) {
-    testutil::TempDir root;
+Run installInto(const testutil::TempDir& root, const std::string& host,
+                const std::vector<std::string>& extraWords, const std::vector<std::string>& env,
+                const std::string& medium) {
     const std::string log = root.file("debug.log");
-    std::vector<std::string> argv = {kCli, "-y", "-c", kMedium, "-a", host};
+    std::vector<std::string> argv = {kCli, "-y", "-c", medium, "-a", host};
     for (const auto& t : kTypes) argv.push_back(std::string(t[0]) + "=" + root.file(t[1]));
     // The engine copy of a remote run goes to a directory of its own.
     const std::string tmp = root.file("tmp");
@@ -111,7 +113,7 @@ Run installOnce(const std::string& host, const std::vector<std::string>& extraWo
     runEnv.push_back("QUILLSET_DEBUG_LOG=" + log);
 
     auto start = std::chrono::steady_clock::now();
-    testutil::RunResult r = testutil::run(argv, "", runEnv, 300);
+    testutil::RunResult r = testutil::run(argv, "", runEnv, 1800);
     Run run;
     run.wallMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -125,6 +127,13 @@ Run installOnce(const std::string& host, const std::vector<std::string>& extraWo
     }
     run.log = readLog(log);
     return run;
+}
+
+// One install under a fresh root; exits on a run that did not succeed.
+Run installOnce(const std::string& host, const std::vector<std::string>& extraWords,
+                const std::vector<std::string>& env, const std::string& medium = kMedium) {
+    testutil::TempDir root;
+    return installInto(root, host, extraWords, env, medium);
 }
 
 void report(const char* what, const std::vector<Run>& runs) {
@@ -159,6 +168,48 @@ std::string localName() {
     return name;
 }
 
+// Eight private hosts installed in one run, each run under fresh roots.
+void manyHosts(int n) {
+    const int hosts = 8;
+    testutil::TempDir work;
+    const std::string medium = work.file("medium");
+    if (testutil::run({"cp", "-r", kMedium, medium}).status != 0 ||
+        testutil::run({"sed", "-i", "-E", "/^QRX:id:(BIN|LIB|MAN|APPD|CAT):/s/:server:/:both:/",
+                       medium + "/QRX.IND"})
+                .status != 0) {
+        std::printf("\neight hosts: skipped (no medium copy)\n");
+        return;
+    }
+    std::vector<Run> runs;
+    size_t logins = 0;
+    for (int r = 0; r < n; ++r) {
+        testutil::TempDir root;
+        mkdir(root.path().c_str(), 0755);
+        std::vector<std::unique_ptr<testutil::SshdPeer>> peers;
+        std::vector<const testutil::SshdPeer*> servers;
+        std::vector<std::string> words = {"@UseSSH@=1", "@Multiplex@=yes"};
+        for (int i = 0; i < hosts; ++i) {
+            const std::string address = "127.0.0." + std::to_string(i + 2);
+            peers.emplace_back(new testutil::SshdPeer(address, {root.path()}));
+            if (!peers.back()->ready()) {
+                std::printf("\neight hosts: skipped (%s)\n", peers.back()->error().c_str());
+                return;
+            }
+            peers.back()->command("mkdir " + root.file("tmp"));
+            servers.push_back(peers.back().get());
+            if (i > 0) words.push_back(address);
+        }
+        std::vector<size_t> before;
+        for (const auto* p : servers) before.push_back(testutil::acceptedLogins(*p));
+        const std::string ssh = testutil::writeSshDispatcher(work.file("ssh"), servers);
+        runs.push_back(installInto(root, servers[0]->address(), words, {"SSH=" + ssh}, medium));
+        for (size_t i = 0; i < servers.size(); ++i)
+            logins += testutil::acceptedLogins(*servers[i]) - before[i];
+    }
+    report("ssh to 8 hosts, @Multiplex@ on", runs);
+    std::printf("  ssh logins: %.1f per run (%d hosts)\n", double(logins) / n, hosts);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -178,8 +229,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::vector<Run> ssh;
+    size_t logins = testutil::acceptedLogins(peer);
     for (int i = 0; i < n; ++i)
         ssh.push_back(installOnce(peer.address(), {"@UseSSH@=1"}, {"SSH=" + peer.sshProgram()}));
     report(("ssh to " + peer.address()).c_str(), ssh);
+    std::printf("  ssh logins: %.1f per run\n",
+                double(testutil::acceptedLogins(peer) - logins) / n);
+    manyHosts(n);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "engine/Interrupt.h"
 #include "engine/Platform.h"
 #include "engine/StopRequest.h"
+#include "hosts/SshMaster.h"
 #include "hosts/Status.h"
 #include "model/Catalog.h"
 #include "model/DebugLog.h"
@@ -64,6 +65,7 @@ Str alreadyInstalledNote(const InstallOperation& op) {
 // run at clean-up time whatever happened.
 void noteSkipped(InstallOperation op, const InstallHost& host) {
     if (op.kind == RM_FILE) return;
+    hostGroups.tally[host.getName().str()].failed++;
     op.host = host.getName();  // an unnamed operation names no host of its own
     Message* what = op.opMessage();
     hostFailures.addSkipped(host.getName(),
@@ -107,7 +109,12 @@ void HostGroup::pushToAll(const InstallOperation& op, const Array<InstallHost*>&
     std::vector<InstallHost*> targets = pushTargets(op, hosts);
     std::vector<int> results = pushFilePackToHosts(op, targets);
     for (size_t i = 0; i < targets.size(); ++i) {
-        if (results[i]) continue;
+        HostTally& t = tally[targets[i]->getName().str()];
+        if (results[i]) {
+            t.pushed++;
+            continue;
+        }
+        t.failed++;
         targets[i]->setFailure();
         setFailure();
     }
@@ -141,12 +148,17 @@ void HostGroup::doToDo() {
             switch (op.kind) {
                 case GET_FROM:
                     registerExisting(op, host, "owner " + op.fromHost);
+                    tally[host.getName().str()].inherited++;
                     break;
                 case ALREADY_INSTALLED:
                     registerExisting(op, host, alreadyInstalledNote(op));
+                    tally[host.getName().str()].installed++;
                     break;
                 case PUSH_FILEPACK:
-                    if (!push(op, host)) {
+                    if (push(op, host)) {
+                        tally[host.getName().str()].pushed++;
+                    } else {
+                        tally[host.getName().str()].failed++;
                         host.setFailure();
                         setFailure();
                     }
@@ -172,6 +184,18 @@ void HostGroup::doToDo() {
     if (interruptSignal()) return;
     carriedOut = 1;
     dbFile << "Done executing to do list." << std::endl;
+}
+
+void HostGroup::tellSummary(std::ostream& out) const {
+    if (entries.length() == 0) return;
+    const Array<InstallHost*>& hosts = entries[0].hosts;
+    for (int h = 0; h < hosts.length(); ++h) {
+        auto found = tally.find(hosts[h]->getName().str());
+        HostTally t = found == tally.end() ? HostTally() : found->second;
+        out << " " << hosts[h]->getName() << ": " << t.pushed << " pushed, " << t.installed
+            << " already installed, " << t.inherited << " inherited, " << t.failed << " failed"
+            << (hosts[h]->checkFailure() ? " (host failed)" : "") << std::endl;
+    }
 }
 
 void HostGroup::handleReboots() {
@@ -207,5 +231,6 @@ void CleanUp() {
     }
     // cleanUp leaves the group without hosts, entries and operations.
     hostGroups.cleanUp();
+    closeSshMasters();
     hostFailures.clear();
 }

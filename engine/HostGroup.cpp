@@ -295,6 +295,7 @@ void HostGroup::cleanUp() {
     while (hosts.length()) delete hosts.pop();
     entries = Array<HostGroupEntry>();
     ops = Array<InstallOperation>();
+    tally.clear();
     made = Array<MadeDirectory>();
     carriedOut = 0;
     dbFile << "Done executing any RM_FILE commands." << std::endl;

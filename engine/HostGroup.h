@@ -3,7 +3,9 @@
 // operations are planned and filed.
 #pragma once
 
+#include <map>
 #include <ostream>
+#include <string>
 
 #include "engine/FileSystemInfo.h"
 #include "engine/InstallOperation.h"
@@ -54,6 +56,14 @@ struct MadeDirectory {
 
 QS_ARRAY_LABEL(MadeDirectory, "ptArray.MadeDirectory");
 
+// What the to-do list did on one host.
+struct HostTally {
+    int pushed = 0;
+    int installed = 0;  // found already installed
+    int inherited = 0;  // used from another host
+    int failed = 0;     // failed pushes and operations left out after them
+};
+
 class HostGroup {
   public:
     // Entry 0 ("independent") holds every host; entries 1.. one host type each.
@@ -64,6 +74,8 @@ class HostGroup {
     // unless the to-do list was carried out to its end.
     Array<MadeDirectory> made;
     int carriedOut = 0;
+    // Per host name, filled by doToDo.
+    std::map<std::string, HostTally> tally;
 
     // A null host is ignored. The group owns the hosts it holds.
     void addHost(InstallHost* host);
@@ -89,6 +101,9 @@ class HostGroup {
     // whose push failed is skipped from then on. Once a stop is requested
     // (StopRequest.h) the operations not yet begun are left out.
     void doToDo();
+    // One line per host of the group, in group order: pushed, already
+    // installed, inherited, failed.
+    void tellSummary(std::ostream& out) const;
     // Reboots the hosts that asked for it, once the user has agreed.
     void handleReboots();
     // Runs the removals planned for the end and, when the run did not go on

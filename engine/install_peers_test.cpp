@@ -9,8 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/config_data.h"
@@ -27,15 +30,20 @@ const std::string kPayload = QS_SOURCE_DIR "/sample/payload";
 const std::string kHost = "127.0.0.2";
 
 // The sample's install types, the directory each is installed in under
-// the install root, and one file of its package.
+// the install root, one file of its package and that file in the payload.
 struct SampleType {
     const char* id;
     const char* dir;
     const char* file;
+    const char* source;
 };
 const SampleType kTypes[] = {
-    {"BIN", "bin", "bin/qsstat"},    {"LIB", "lib", "qslib.sh"},      {"ZPIDB", "db", "qrx.conf"},
-    {"MAN", "man", "man1/qsstat.1"}, {"APPD", "appd", "QuillStatus"}, {"CAT", "cat", "qsstat.msg"},
+    {"BIN", "bin", "bin/qsstat", "bin/qsstat"},
+    {"LIB", "lib", "qslib.sh", "lib/qslib.sh"},
+    {"ZPIDB", "db", "qrx.conf", "db/qrx.conf"},
+    {"MAN", "man", "man1/qsstat.1", "man/qsstat.1"},
+    {"APPD", "appd", "QuillStatus", "appd/QuillStatus"},
+    {"CAT", "cat", "qsstat.msg", "msg/qsstat.msg"},
 };
 
 bool exists(const std::string& path) {
@@ -128,14 +136,15 @@ class InstallOntoHost : public testing::Test {
     }
 
     testutil::RunResult install(const std::vector<std::string>& words,
-                                const std::vector<std::string>& env = {}) {
-        std::vector<std::string> argv = {kCli, "-y", "-c", medium_, "-a", kHost};
+                                const std::vector<std::string>& env = {},
+                                const std::string& server = kHost, int timeoutSeconds = 240) {
+        std::vector<std::string> argv = {kCli, "-y", "-c", medium_, "-a", server};
         argv.insert(argv.end(), words.begin(), words.end());
         // Each run its own debug log; log() is the last one.
         log_ = work_.file("debug" + std::to_string(++runs_) + ".log");
         std::vector<std::string> fullEnv = env;
         fullEnv.push_back("QUILLSET_DEBUG_LOG=" + log_);
-        return testutil::run(argv, "", fullEnv, 240);
+        return testutil::run(argv, "", fullEnv, timeoutSeconds);
     }
     std::string log() const { return testutil::readFile(log_); }
 
@@ -352,6 +361,196 @@ TEST_F(InstallOntoHost, RemoteExecutionAsATestAccountInstallsAndRecords) {
     EXPECT_EQ(st.st_uid, account->pw_uid);
     // The password is never written to the debug log.
     EXPECT_FALSE(contains(log(), peer.password())) << linesWith(log(), peer.password());
+}
+
+// Eight hosts over ssh, each a server with a private tmpfs over the same
+// install root, installed in one run: the first is the server, the others
+// are named by host words. The medium's types other than the database are
+// valid for clients too.
+class ManyHostInstall : public InstallOntoHost {
+  protected:
+    void SetUp() override {
+        InstallOntoHost::SetUp();
+        if (IsSkipped()) return;
+        startHosts(8);
+    }
+
+    // Starts n hosts on 127.0.0.2 and on.
+    void startHosts(int n) {
+        hostCount_ = n;
+        medium_ = work_.file("medium");
+        ASSERT_EQ(testutil::run({"cp", "-r", kMedium, medium_}).status, 0);
+        ASSERT_EQ(
+            testutil::run({"sed", "-i", "-E", "/^QRX:id:(BIN|LIB|MAN|APPD|CAT):/s/:server:/:both:/",
+                           medium_ + "/QRX.IND"})
+                .status,
+            0);
+        std::vector<const testutil::SshdPeer*> servers;
+        for (int i = 0; i < n; ++i) {
+            names_.push_back("127.0.0." + std::to_string(i + 2));
+            peers_.emplace_back(new testutil::SshdPeer(names_[size_t(i)], {root_}));
+            ASSERT_TRUE(peers_[size_t(i)]->ready()) << peers_[size_t(i)]->error();
+            ASSERT_EQ(onHost(i, "mkdir " + root_ + "/tmp").status, 0);
+            servers.push_back(peers_[size_t(i)].get());
+        }
+        // The installer has one ssh program: this one hands each host to
+        // the client of its server.
+        ssh_ = testutil::writeSshDispatcher(work_.file("ssh"), servers);
+        ASSERT_FALSE(ssh_.empty());
+    }
+
+    testutil::RunResult onHost(int i, const std::string& command) const {
+        return peers_[size_t(i)]->command(command);
+    }
+    testutil::RunResult installAll(bool multiplex) {
+        std::vector<std::string> w = locations(root_);
+        w.push_back("@UseSSH@=1");
+        w.push_back(std::string("@Multiplex@=") + (multiplex ? "yes" : "no"));
+        for (int i = 1; i < hostCount_; ++i) w.push_back(names_[size_t(i)]);
+        return install(w, {"SSH=" + ssh_}, names_[0], 1500);
+    }
+    bool isServer(const SampleType& t) const { return std::string(t.id) == "ZPIDB"; }
+
+    // Every type meant for host i is there byte for byte, with the probe
+    // file of its own push; only the server has the database.
+    void expectInstalledOn(int i) {
+        SCOPED_TRACE(names_[size_t(i)]);
+        for (const SampleType& t : kTypes) {
+            SCOPED_TRACE(t.id);
+            const std::string dir = at(root_, t);
+            if (i > 0 && isServer(t)) {
+                EXPECT_NE(onHost(i, "test -e " + dir).status, 0);
+                continue;
+            }
+            EXPECT_EQ(onHost(i, "cat " + dir + "/" + t.file).out,
+                      testutil::readFile(kPayload + "/" + t.source));
+            EXPECT_EQ(onHost(i, "cat " + dir + "/.installed/QRX_" + t.id).out,
+                      "PUSHED:" + names_[size_t(i)] + ":" + t.id + "\n");
+        }
+        EXPECT_EQ(onHost(i, "ls -A " + root_ + "/tmp").out, "");
+    }
+
+    // The recording ran once, on the server, and names each pushed
+    // location of every host in hosts.
+    void expectRecordedOnServer(const std::vector<int>& hosts) {
+        const std::string objects = root_ + "/db/.objects/";
+        const std::string lookup = root_ + "/bin/bin/objlookup Installation";
+        std::string installation = onHost(0, lookup).out;
+        ASSERT_FALSE(installation.empty());
+        installation.pop_back();
+        const std::string locations = onHost(0, "cat " + objects + installation + "/locations").out;
+        for (int i : hosts)
+            for (const SampleType& t : kTypes) {
+                if (i > 0 && isServer(t)) continue;
+                EXPECT_TRUE(contains(locations, "{ \"" + names_[size_t(i)] + "\" \"" +
+                                                    at(root_, t) + " \" \"" + t.id + "\""))
+                    << names_[size_t(i)] << " " << t.id << "\n"
+                    << locations;
+            }
+        EXPECT_EQ(count(log(), "Storing installation attributes."), 1u);
+    }
+
+    static size_t count(const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
+    // How often the image of the first type was read and sent.
+    size_t timesSent() const { return count(log(), "\nSending file " + medium_ + "/FILE1.PKT\n"); }
+
+    const std::string root_ = madeDir(work_.file("host"));
+    std::vector<std::string> names_;
+    std::vector<std::unique_ptr<testutil::SshdPeer>> peers_;
+    std::string ssh_;
+    int hostCount_ = 0;
+};
+
+// Pushes one by one take a while per host: fewer hosts show the same.
+class FewHostInstall : public ManyHostInstall {
+  protected:
+    void SetUp() override {
+        InstallOntoHost::SetUp();
+        if (IsSkipped()) return;
+        startHosts(3);
+    }
+};
+
+TEST_F(ManyHostInstall, MergedPushesReadEachImageOnceAndReachEveryHost) {
+    std::vector<size_t> sessions;
+    for (const auto& peer : peers_) sessions.push_back(testutil::acceptedLogins(*peer));
+    testutil::RunResult r = installAll(true);
+    // Every command to a host went through one login.
+    for (size_t i = 0; i < peers_.size(); ++i)
+        EXPECT_EQ(testutil::acceptedLogins(*peers_[i]) - sessions[i], 1u) << names_[i] << "\n"
+                                                                          << peers_[i]->log();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(contains(r.out, "problems were encountered")) << r.out;
+    for (int i = 1; i < hostCount_; ++i)
+        EXPECT_TRUE(contains(
+            r.out, "         " + std::to_string(hostCount_ - 1) + ":" + names_[size_t(i)] + "\n"))
+            << r.out;
+    EXPECT_EQ(timesSent(), 1u) << linesWith(log(), "Sending file");
+    // One summary line per host after the report.
+    for (int i = 0; i < hostCount_; ++i)
+        EXPECT_TRUE(contains(r.out, " " + names_[size_t(i)] + ": " + (i ? "5" : "6") +
+                                        " pushed, 0 already installed, 0 inherited, 0 failed\n"))
+            << r.out;
+    std::string all;
+    for (const std::string& name : names_) all += (all.empty() ? "" : ", ") + name;
+    EXPECT_TRUE(contains(log(), " (executing parallel distribution to: " + all + ")"))
+        << linesWith(log(), "parallel");
+    for (int i = 0; i < hostCount_; ++i) expectInstalledOn(i);
+    std::vector<int> every;
+    for (int i = 0; i < hostCount_; ++i) every.push_back(i);
+    expectRecordedOnServer(every);
+
+    r = installAll(true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& name : names_)
+        EXPECT_TRUE(
+            contains(r.out, "   " + name + " already has the BIN installed (from " + name + ").\n"))
+            << r.out;
+    EXPECT_FALSE(contains(r.out, "need to copy")) << r.out;
+}
+
+TEST_F(FewHostInstall, SeparatePushesReachEveryHost) {
+    testutil::RunResult r = installAll(false);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(timesSent(), size_t(hostCount_)) << linesWith(log(), "Sending file");
+    EXPECT_FALSE(contains(log(), "parallel distribution"));
+    for (int i = 0; i < hostCount_; ++i) expectInstalledOn(i);
+}
+
+TEST_F(ManyHostInstall, HostLostDuringTheRunFailsAlone) {
+    const int lost = 4;
+    // Its server goes, with every session, while the first merged push runs.
+    const std::string watched = work_.file("debug" + std::to_string(runs_ + 1) + ".log");
+    std::thread stopper([this, watched] {
+        for (int n = 0; n < 2400; ++n) {
+            if (contains(testutil::readFile(watched), " (executing parallel distribution to: "))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        peers_[lost].reset();
+    });
+    testutil::RunResult r = installAll(true);
+    stopper.join();
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const size_t from = r.out.rfind("problems were encountered");
+    ASSERT_NE(from, std::string::npos) << r.out;
+    const std::string report = r.out.substr(from);
+    EXPECT_TRUE(contains(report, " Host " + names_[lost] + ":")) << r.out;
+    EXPECT_TRUE(contains(r.out.substr(from), " " + names_[lost] + ": ")) << r.out;
+    EXPECT_TRUE(contains(r.out, " failed (host failed)\n")) << r.out;
+    std::vector<int> others;
+    for (int i = 0; i < hostCount_; ++i) {
+        if (i == lost) continue;
+        EXPECT_FALSE(contains(report, " Host " + names_[size_t(i)] + ":")) << r.out;
+        expectInstalledOn(i);
+        others.push_back(i);
+    }
+    expectRecordedOnServer(others);
 }
 
 }  // namespace

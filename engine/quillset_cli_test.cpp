@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <string>
@@ -525,6 +526,27 @@ TEST_F(CliOnSample, ExitStatusSaysWhatHappened) {
     EXPECT_TRUE(exists(at("ok/bin/qsstat")));
     // A host that cannot be reached stops only itself.
     EXPECT_TRUE(exists(at("word/bin/qsstat")));
+}
+
+// ssh is told never to wait for an answer, and what it says when it gives
+// up reaches the report, once: a host is logged into once per run.
+TEST_F(CliOnSample, SshThatRefusesTheHostKeyFailsThatHostWithItsOwnWords) {
+    const std::string calls = root_.file("calls");
+    const std::string ssh =
+        root_.write("ssh", "#!/bin/sh\necho \"$*\" >> " + calls +
+                               "\necho 'Host key verification failed.' >&2\nexit 255\n");
+    ASSERT_EQ(chmod(ssh.c_str(), 0755), 0);
+    testutil::RunResult r =
+        testutil::run({kCli, "-y", "-c", kMedium, "-a", "keyless.invalid", "@UseSSH@=1"}, "",
+                      {"SSH=" + ssh, "QUILLSET_DEBUG_LOG=" + log_}, 120);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find(" Host keyless.invalid:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ssh: Host key verification failed."), std::string::npos) << r.out;
+    const std::string called = testutil::readFile(calls);
+    EXPECT_EQ(std::count(called.begin(), called.end(), '\n'), 1) << called;
+    EXPECT_NE(called.find("-o BatchMode=yes"), std::string::npos) << called;
+    EXPECT_NE(called.find("-o ConnectTimeout="), std::string::npos) << called;
+    EXPECT_NE(called.find(" -M "), std::string::npos) << called;
 }
 
 // Whatever the check phase made on the host goes again when the run does

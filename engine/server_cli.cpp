@@ -1,5 +1,6 @@
 #include "engine/server_cli.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include "engine/Args.h"
@@ -10,6 +11,7 @@
 #include "engine/Recording.h"
 #include "engine/Timer.h"
 #include "hosts/InstallHost.h"
+#include "hosts/RemoteCommand.h"
 #include "model/Catalog.h"
 #include "model/DebugLog.h"
 
@@ -26,6 +28,19 @@ void reportExecutionFailures(std::ostream& out) {
 }  // namespace
 
 void getInstallLock() {}
+
+void applyCommandIdleLimit() {
+    Str value = argInfo.config.translate(nullptr, "@CommandIdleLimit@");
+    if (value.empty()) return;
+    char* end = nullptr;
+    long seconds = strtol(value.chars(), &end, 10);
+    if (*end || seconds < 1 || seconds > 86400) {
+        dbFile << "CommandIdleLimit " << value << " ignored: not 1 to 86400 seconds." << std::endl;
+        return;
+    }
+    setCommandIdleLimit(int(seconds));
+    dbFile << "Idle limit of a command: " << seconds << " seconds." << std::endl;
+}
 
 void zpiBuildHost(const Str& name) {
     dbFile << "Processing host " << name << "..." << std::endl;
@@ -55,6 +70,7 @@ void zpi_install_check(int argc, char** argv, std::ostream& out) {
     t.elapsed("Entering ZPI install check");
     getInstallLock();
     zpiGetArgs(argc, argv);
+    applyCommandIdleLimit();
     if (argInfo.serverName.empty())
         argInfo.serverName = argInfo.config.translate(nullptr, "@ZPI_NAME@");
     if (argInfo.serverName.empty()) {
@@ -76,6 +92,8 @@ void zpi_install_doit() {
     t.elapsed("Entering ZPI install doit");
     hostGroups.doToDo();
     reportExecutionFailures(std::cout);
+    hostGroups.tellSummary(dbFile);
+    hostGroups.tellSummary(std::cout);
     if (interruptSignal()) {
         t.elapsed("Exiting ZPI install doit (interrupted)");
         return;

@@ -25,6 +25,10 @@ void zpiBuildHost(const Str& name);
 void zpiBuildHosts();
 // The usage text on standard error, then exit status 2.
 [[noreturn]] void serverCliUsage();
+// The setting "@CommandIdleLimit@" (seconds a remote command may go
+// without output or taking input, 1 to 86400), when given, becomes the
+// idle limit of every command of the run.
+void applyCommandIdleLimit();
 // Concurrent runs against one server are not prevented: takes no lock.
 void getInstallLock();
 

@@ -16,6 +16,7 @@
 #include "engine/Platform.h"
 #include "hosts/HostMessages.h"
 #include "hosts/RemoteCommand.h"
+#include "hosts/SshMaster.h"
 #include "model/DebugLog.h"
 
 extern char** environ;
@@ -179,13 +180,19 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
         sshProgramSeen() = program;
         sshPathSeen() = path ? path : "";
         args = {program.str(), "-x", "-T"};
+        env = sshEnvironment(password);
+        // Without a program the child ends at once with 77, as it always did.
+        if (!sshExeSearchFailed &&
+            !sshMasterOptions(program, host, user, password && *password, env, args)) {
+            closeAll(fds);
+            return 0;
+        }
         if (user && *user) {
             args.push_back("-l");
             args.push_back(user);
         }
         args.push_back(host.str());
         args.push_back(command.str());
-        env = sshEnvironment(password);
     } else {
         args = {"sh", "-c", command.str()};
     }

@@ -77,6 +77,22 @@ const char* coverWithTmpfs(const std::vector<std::string>& dirs) {
 
 }  // namespace
 
+std::string writeSshDispatcher(const std::string& path, const std::vector<const SshdPeer*>& peers) {
+    std::string text = "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in\n";
+    for (const SshdPeer* p : peers)
+        text += p->address() + ") exec " + p->sshProgram() + " \"$@\";;\n";
+    text += "esac; done\necho \"no test host in: $*\" >&2\nexit 255\n";
+    return writeText(path, text, 0755) ? path : std::string();
+}
+
+size_t acceptedLogins(const SshdPeer& peer) {
+    const std::string log = peer.log();
+    const std::string word = "Accepted publickey";
+    size_t n = 0;
+    for (size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1)) ++n;
+    return n;
+}
+
 std::vector<pid_t> processesInNamespace(const std::string& ns) {
     std::vector<pid_t> pids;
     DIR* proc = opendir("/proc");

@@ -69,6 +69,14 @@ class SshdPeer {
     pid_t sshd_ = -1;
 };
 
+// Writes at path an ssh program for several servers at once: it hands
+// each invocation to the client wrapper of the server whose address stands
+// among its words. Returns path, or empty when it cannot be written.
+std::string writeSshDispatcher(const std::string& path, const std::vector<const SshdPeer*>& peers);
+
+// How many logins a server has accepted so far, by its log.
+size_t acceptedLogins(const SshdPeer& peer);
+
 // Processes whose mount namespace is ns (as mountNamespace() gives it).
 std::vector<pid_t> processesInNamespace(const std::string& ns);
 
