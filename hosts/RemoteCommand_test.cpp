@@ -11,6 +11,7 @@
 
 #include "engine/Platform.h"
 #include "hosts/HostMessages.h"
+#include "hosts/SshMaster.h"
 #include "hosts/host_test_fixture.h"
 
 namespace {
@@ -251,33 +252,47 @@ TEST_F(LocalCommand, SilentCommandIsGivenUpAfterTheIdleLimit) {
 
 // A stand-in for the ssh client that shows what it was given.
 TEST_F(LocalCommand, SshClientArgumentsAndEnvironment) {
-    std::string fake = executable("fake-ssh",
-                                  "#!/bin/sh\n"
-                                  "echo BEG_OF_STREAM\n"
-                                  "for a; do echo \"[$a]\"; done\n"
-                                  "echo \"askpass=$SSH_ASKPASS\"\n"
-                                  "echo \"password=${SSH_PASSWORD-unset}\"\n"
-                                  "echo \"display=$DISPLAY\"\n"
-                                  "echo; echo END_OF_STREAM\n");
+    // As a master it only listens on its control socket until it is ended.
+    std::string fake =
+        executable("fake-ssh",
+                   "#!/bin/sh\n"
+                   "case \" $* \" in *' -M '*)\n"
+                   "  for a; do case \"$a\" in ControlPath=*) p=${a#ControlPath=};; esac; done\n"
+                   "  exec perl -MIO::Socket::UNIX -e "
+                   "'$s = IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or exit 1; sleep "
+                   "600' \"$p\";;\n"
+                   "esac\n"
+                   "echo BEG_OF_STREAM\n"
+                   "for a; do echo \"[$a]\"; done\n"
+                   "echo \"askpass=$SSH_ASKPASS\"\n"
+                   "echo \"password=${SSH_PASSWORD-unset}\"\n"
+                   "echo \"display=$DISPLAY\"\n"
+                   "echo; echo END_OF_STREAM\n");
     testutil::ScopedEnv ssh("SSH", fake.c_str());
     testutil::ScopedEnv interp("INTERP", "linux-ix86");
     Str output;
     commandOnHost("127.0.0.2", "echo 'a b'", SSH_ACCESS, "admin", "pw", EMPTY, output, errors,
                   InstallHost::STRING_INPUT, nullptr, 1);
     std::string askpass = GetInstallDir().str() + "/";
-    EXPECT_EQ(output.str().find("[-x]\n[-T]\n[-l]\n[admin]\n[127.0.0.2]\n"
+    // Through the host's master connection, never waiting for a prompt.
+    EXPECT_EQ(output.str().find("[-x]\n[-T]\n[-o]\n[ControlPath=/tmp/quillset-ssh."), 0u) << output;
+    EXPECT_NE(output.str().find("]\n[-o]\n[ControlMaster=no]\n[-o]\n[ConnectTimeout=20]\n[-o]\n"
+                                "[NumberOfPasswordPrompts=1]\n[-l]\n[admin]\n[127.0.0.2]\n"
                                 "[sh -c 'echo '\\''a b'\\''']\naskpass=" +
                                 askpass),
-              0u)
+              std::string::npos)
         << output;
     EXPECT_NE(output.str().find("/BLN/INSTALL/vlk_ssh_askpass.sh\npassword=pw\ndisplay=:-1.-1\n"),
               std::string::npos)
         << output;
     commandOnHost("127.0.0.2", "ls", SSH_ACCESS, "", "", EMPTY, output, errors,
                   InstallHost::STRING_INPUT, nullptr, 0);
-    EXPECT_NE(output.str().find("[-T]\n[127.0.0.2]\n[ls]\n"), std::string::npos) << output;
+    EXPECT_NE(output.str().find("[ConnectTimeout=20]\n[-o]\n[BatchMode=yes]\n[127.0.0.2]\n[ls]\n"),
+              std::string::npos)
+        << output;
     EXPECT_NE(output.str().find("password=unset\n"), std::string::npos) << output;
     EXPECT_EQ(lastSshProgram(), fake.c_str());
+    closeSshMasters();
 }
 
 }  // namespace
