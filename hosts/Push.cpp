@@ -11,6 +11,7 @@
 #include "engine/InstallOperation.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Platform.h"
+#include "hosts/HostMessages.h"
 #include "hosts/InstallHost.h"
 #include "hosts/PosixCksum.h"
 #include "hosts/PrivateDir.h"
@@ -240,13 +241,20 @@ Str lastLine(Str text) {
     return nl < 0 ? text : text.after(nl);
 }
 
+// The failure report must name a host whose engine could not be copied:
+// every push to it is left out.
+void engineNotCopied(const InstallHost& host, const Str& source) {
+    statusMessage(catalogMessage(InstallCatalog, 136, {source}));
+    recordFailure(host.getName(), 136, {source});
+}
+
 // 1 when the engine is on the host afterwards: copied into a directory
 // made private for this run, and used only when the host's cksum of the
 // copy is that of the bundle's engine.
 int copyEngine(InstallHost& host, const EnginePaths& engine) {
     Str sum = posixCksumOfFile(engine.source);
     if (sum.empty()) {
-        statusMessage(catalogMessage(InstallCatalog, 136, {engine.source}));
+        engineNotCopied(host, engine.source);
         return 0;
     }
     Str dir = newPrivateDirPath(engine.tmpDir);
@@ -262,7 +270,7 @@ int copyEngine(InstallHost& host, const EnginePaths& engine) {
         dbFile << "engine copy in " << dir << " not made or not as sent (" << sum << "): " << out
                << err << std::endl;
         host.removeEngineDir();
-        statusMessage(catalogMessage(InstallCatalog, 136, {engine.source}));
+        engineNotCopied(host, engine.source);
         return 0;
     }
     host.setEnginePresent();
