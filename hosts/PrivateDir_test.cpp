@@ -29,6 +29,8 @@ Made make(const std::string& parent, const std::string& name) {
 }
 
 TEST(PrivateDir, NamesAreFreshAndUnderTheParent) {
+    // Only the names are made here, nothing is written: the fixed part is a
+    // prefix, the 12 random characters after it make each name fresh.
     Str a = newPrivateDirPath("/tmp"), b = newPrivateDirPath("/tmp");
     EXPECT_EQ(a.index("/tmp/quillset."), 0);
     EXPECT_EQ(a.length(), int(std::string("/tmp/quillset.").size()) + 12);

@@ -186,6 +186,7 @@ TEST_F(PushTest, RemoteHostGetsTheEngineOnceInAPrivateDirectoryRemovedAtTheEnd) 
     ASSERT_EQ(host.pushFilePack(op), 1) << log();
 
     const std::string stage = host.getEngineDir().str();
+    // A scripted host: the stage is the random private name under @TmpDir@.
     ASSERT_EQ(stage.rfind("/var/tmp/qs/quillset.", 0), 0u) << stage;
     std::vector<ScriptedHost::Call> copies = host.callsWith("chmod 700");
     ASSERT_EQ(copies.size(), 1u);
