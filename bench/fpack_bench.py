@@ -299,6 +299,16 @@ def report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles):
     rows = []
 
     def ratio_row(label, num, den, target, le=True):
+        """A row when both figures were measured (num and den are names of
+        timings, or numbers)."""
+        if isinstance(num, str):
+            if num not in t.wall:
+                return
+            num = t.median(num)
+        if isinstance(den, str):
+            if den not in t.wall:
+                return
+            den = t.median(den)
         r = num / den
         ok = r <= target if le else r >= target
         rows.append((label, r, ("<= " if le else ">= ") + "%.2f" % target, ok))
@@ -312,27 +322,27 @@ def report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles):
         rss = max(v for r in t.rss[name] for v in r.values()) / 1024
         print("%-44s %9.3f %9.3f %9.1f" % (name, t.median(name), t.median_cpu(name), rss))
     print()
-    print("%-44s %9s" % ("", "MB/s"))
-    for kind in ("text", "binary"):
-        print("%-44s %9.1f" % ("lz4 -1 %s (per CPU second)" % kind, rate_lz4(t, corpora, kind)))
-        for name in sorted(codec):
-            if name.endswith(kind):
-                print("%-44s %9.1f" % (name, statistics.median(codec[name])))
-    print()
+    if codec:
+        print("%-44s %9s" % ("", "MB/s"))
+        for kind in ("text", "binary"):
+            print("%-44s %9.1f" % ("lz4 -1 %s (per CPU second)" % kind,
+                                   rate_lz4(t, corpora, kind)))
+            for name in sorted(codec):
+                if name.endswith(kind):
+                    print("%-44s %9.1f" % (name, statistics.median(codec[name])))
+        print()
     for tag, fp in fpack_ids(args):
-        ratio_row("%s pack | cat / tar -cf - | cat" % tag, t.median(tag + " pack"),
-                  t.median("tar pack"), 0.8)
+        ratio_row("%s pack | cat / tar -cf - | cat" % tag, tag + " pack", "tar pack", 0.8)
         for fs in fses:
-            where = fs
-            ratio_row("%s install / tar -xf (%s)" % (tag, where),
-                      t.median("%s install %s" % (tag, fs)), t.median("tar install " + fs), 0.8)
-            ratio_row("%s reinstall / tar -xf --overwrite (%s)" % (tag, where),
-                      t.median("%s reinstall %s" % (tag, fs)), t.median("tar reinstall " + fs),
-                      1.0)
-            ratio_row("%s uninstall / rm -rf (%s)" % (tag, where),
-                      t.median("%s uninstall %s" % (tag, fs)), t.median("rm uninstall " + fs), 1.0)
-        ratio_row("%s pack cksum / (pack + md5sum)" % tag, t.median(tag + " pack cksum"),
-                  t.median(tag + " pack") + t.median("md5sum block"), 1.1)
+            ratio_row("%s install / tar -xf (%s)" % (tag, fs), "%s install %s" % (tag, fs),
+                      "tar install " + fs, 0.8)
+            ratio_row("%s reinstall / tar -xf --overwrite (%s)" % (tag, fs),
+                      "%s reinstall %s" % (tag, fs), "tar reinstall " + fs, 1.0)
+            ratio_row("%s uninstall / rm -rf (%s)" % (tag, fs), "%s uninstall %s" % (tag, fs),
+                      "rm uninstall " + fs, 1.0)
+        if tag + " pack" in t.wall:
+            ratio_row("%s pack cksum / (pack + md5sum)" % tag, tag + " pack cksum",
+                      t.median(tag + " pack") + t.median("md5sum block"), 1.1)
         if (tag + " compress text") in codec:
             for kind in ("text", "binary"):
                 ratio_row("%s compress %s / lz4 -1" % (tag, kind),
@@ -343,7 +353,8 @@ def report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles):
             ratio_row("%s decompress binary, GB/s" % tag,
                       statistics.median(codec[tag + " decompress binary"]), 1000, 0.8, le=False)
         rss = max(peak_rss(t, tag), wide_rss.get(tag, 0))
-        ratio_row("%s peak RSS, MB" % tag, rss, 1024, RSS_LIMIT_KB / 1024)
+        if rss:
+            ratio_row("%s peak RSS, MB" % tag, rss, 1024, RSS_LIMIT_KB / 1024)
     print("%-44s %7s %9s" % ("ratio", "", "target"))
     for label, r, target, ok in rows:
         print("%-44s %7.2f %9s  %s" % (label, r, target, "met" if ok else "MISSED"))
@@ -382,7 +393,13 @@ def main():
     ap.add_argument("--other-fpack")
     ap.add_argument("--other-bench-io")
     ap.add_argument("--runs", type=int, default=5)
+    groups = ("pack", "tmpfs", "ext4", "codec", "wide")
+    ap.add_argument("--only", default=",".join(groups),
+                    help="comma-separated subset of " + ",".join(groups))
     args = ap.parse_args()
+    only = set(args.only.split(","))
+    if not only <= set(groups):
+        sys.exit("--only: unknown group in %s" % args.only)
     for attr in ("fpack", "bench_io", "other_fpack", "other_bench_io"):
         if getattr(args, attr):
             setattr(args, attr, os.path.abspath(getattr(args, attr)))
@@ -415,14 +432,17 @@ def main():
             gather("/usr/bin", CORPUS_BYTES, corpora["binary"], lambda f: True)
             fses = {"tmpfs": os.path.join(ram, "tmpfs"), "ext4": m.ext4}
             os.makedirs(fses["tmpfs"])
-            wide_rss = wide_tree_rss(t, args, ram)
+            fses = {fs: mnt for fs, mnt in fses.items() if fs in only}
+            wide_rss = wide_tree_rss(t, args, ram) if "wide" in only else {}
             codec = {}
             for i in range(args.runs):
                 print("round %d of %d" % (i + 1, args.runs), file=sys.stderr, flush=True)
-                pack_rounds(t, args, src, block, desc)
+                if "pack" in only:
+                    pack_rounds(t, args, src, block, desc)
                 for fs, mnt in fses.items():
                     unpack_rounds(t, args, fs, mnt, block, tarball, src, check=i == 0)
-                codec_rounds(t, args, corpora, codec)
+                if "codec" in only:
+                    codec_rounds(t, args, corpora, codec)
             report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles)
     except Failed as e:
         sys.exit("fpack_bench: %s" % e)
