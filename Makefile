@@ -4,12 +4,17 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
 
-.PHONY: all deps build build-asan test test-release test-asan demo demo-clean format clean
+.PHONY: all deps deps-test build build-asan test test-release test-asan demo demo-clean format clean
 
 all: build
 
+# Building and running need no server; the tests bring their own (sshd,
+# inetd), installed with their system services left disabled.
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh build
+
+deps-test:
+	@scripts/install-deps.sh test
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -19,10 +24,10 @@ build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQS_WERROR=ON -DQS_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-test-release: build
+test-release: build deps-test
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-test-asan: build-asan
+test-asan: build-asan deps-test
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
@@ -33,7 +38,7 @@ demo: build
 
 # The demo keeps its root between runs; this starts it over.
 demo-clean:
-	rm -rf /tmp/onx-demo /tmp/onx-demo.log /tmp/onx-demo.out
+	rm -rf $(BUILD)/demo
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

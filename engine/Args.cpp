@@ -1,8 +1,10 @@
 #include "engine/Args.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +35,24 @@ namespace {
 
 const char* const kGeneric = "generic";
 const int kNewArgMax = 100;
+
+[[noreturn]] void unreadableVariableFile(const char* file) {
+    struct stat st;
+    const char* why = "it cannot be read";
+    if (stat(file, &st) != 0 || access(file, R_OK) != 0)
+        why = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        why = "it is a directory";
+    std::fprintf(stderr, "Error: cannot read the variable file `%s': %s.\n", file, why);
+    std::exit(2);
+}
+
+// Lines of the configuration texts read so far that were cut.
+void reportConfigurationWarnings() {
+    const Array<Str>& warnings = argInfo.config.warnings();
+    for (int i = 0; i < warnings.length(); ++i)
+        std::fprintf(stderr, "Warning: %s\n", warnings[i].chars());
+}
 
 Str lastComponent(const char* path) {
     const char* slash = std::strrchr(path, '/');
@@ -80,19 +100,67 @@ bool applyRunSetting(const Str& key, const Str& value) {
     return true;
 }
 
+// Passwords kept in a private configuration file (-z; -Z file of the
+// window front end) instead of words, which every user of the machine can
+// read in the process list: an entry named like a password setting gives
+// that setting unless the prompt or a word gave it, and leaves the
+// configuration, so that no command, log line or recorded attribute holds
+// it.
+void takePasswordsFromConfiguration() {
+    const struct {
+        const char* key;
+        const Str& setting;
+    } passwords[] = {{"RP", argInfo.rootPassword},
+                     {"IP", argInfo.installPassword},
+                     {"ZapPassword", argInfo.zapPassword}};
+    for (const auto& p : passwords) {
+        Str value;
+        if (argInfo.config.take(kGeneric, p.key, value) && p.setting.empty())
+            applyRunSetting(p.key, value);
+    }
+}
+
 void applySetting(const Str& key, const Str& value) {
     if (applyRunSetting(key, value)) return;
     dbFile << "Setting " << key << " to " << value << std::endl;
     argInfo.config.define(kGeneric, key, value);
 }
 
+// The install types the index declares, as the administrator may name them.
+Str knownTypes() {
+    Str names;
+    for (int i = 0; i < InstallType::data.length(); ++i) {
+        const InstallTypeData& d = InstallType::data[i];
+        if (d.label.empty() || d.validFor == INVALID) continue;
+        names += (names.empty() ? "" : ", ") + d.id;
+    }
+    return names;
+}
+
+// A word for a type the index does not have would otherwise bring a new
+// type into the table and be lost there.
+void unknownTypeWord(const Str& name, const Str& word) {
+    dbFile << "No install type " << name << ": " << word << " ignored." << std::endl;
+    // Without a valid index the run ends on that error anyway.
+    if (!runIndex().IsValid()) return;
+    std::fprintf(stderr,
+                 "Warning: `%s' is not an install type of the index; `%s' is ignored.  Known "
+                 "types: %s.\n",
+                 name.chars(), word.chars(), knownTypes().chars());
+}
+
 void applyTypePath(const Str& name, const Str& value) {
-    InstallType type(name);
-    type.setPath(value);
-    if (argInfo.kind == 1 && name == "ZPI_NAME") {
+    bool serverName = argInfo.kind == 1 && name == "ZPI_NAME";
+    if (serverName) {
         argInfo.serverName = value;
         dbFile << "Setting zpi name to " << value << std::endl;
     }
+    if (InstallType::id(name) < 0) {
+        if (!serverName) unknownTypeWord(name, name + "=" + value);
+        return;
+    }
+    InstallType type(name);
+    type.setPath(value);
     if (value == "FALSE" || value == "False") {
         type.setPath("0");
         if (type.valid()) type.entry().enabled = 0;
@@ -140,6 +208,14 @@ void applyPrefix(Str prefix) {
         type.setPath(path[0] == '/' ? prefix + path : prefix + "/" + path);
         dbFile << "server set prefix for " << type << std::endl;
     }
+}
+
+// The -z file replaces the whole configuration: one that cannot be read
+// would leave the run without any.
+Configuration variableFile(const char* file) {
+    Configuration config;
+    if (!config.addFile(file)) unreadableVariableFile(file);
+    return config;
 }
 
 [[noreturn]] void usageError(const char* text) {
@@ -312,7 +388,7 @@ int zpiGetArgs(int argc, char** argv) {
                 argInfo.yes = 1;
                 break;
             case 'z':
-                if (*optarg) argInfo.config = Configuration(Str(optarg));
+                if (*optarg) argInfo.config = variableFile(optarg);
                 break;
             case 'Z':
                 if (*optarg) argInfo.config.addData(optarg);
@@ -322,8 +398,10 @@ int zpiGetArgs(int argc, char** argv) {
                 serverCliUsage();
         }
     }
+    reportConfigurationWarnings();
     if (argInfo.cdrom.path().empty()) usageError("Error: no cdrom path specified.\n");
     ProcessRest(argc, argv);
+    takePasswordsFromConfiguration();
     if (!argInfo.index.IsValid())
         usageError("Error: no valid index file found in cdrom directory.\n");
     if (defaults) applyDefaultPaths();
@@ -385,17 +463,19 @@ char** BuildUpArgs(int argc, char** argv, int* newArgc) {
                 argInfo.config.addData(config_data);
                 break;
             case 'z':
-                if (*optarg) argInfo.config = Configuration(Str(optarg));
+                if (*optarg) argInfo.config = variableFile(optarg);
                 break;
             case 'Z':
-                if (*optarg) argInfo.config.addFile(optarg);
+                if (*optarg && !argInfo.config.addFile(optarg)) unreadableVariableFile(optarg);
                 break;
             default:
                 dbFile << "Unknown option was passed: " << char(optopt) << std::endl;
                 std::fprintf(stderr, "Unknown option was passed: %c\n", optopt);
         }
     }
+    reportConfigurationWarnings();
     ProcessRest(argc, argv);
+    takePasswordsFromConfiguration();
     if (hasSecond) readSecondIndex(second);
     InstallType server(InstallType::id("ZPI_NAME"));
     if (argInfo.kind == 1 && server.valid()) server.setPath(argInfo.serverName);

@@ -11,6 +11,7 @@
 #include "framework/qrx_exception.h"
 #include "hosts/host_test_fixture.h"
 #include "model/InstallType.h"
+#include "model/config_data.h"
 
 namespace {
 
@@ -52,6 +53,14 @@ class ArgsTest : public HostTest {
     }
 
     static Str path(const char* type) { return InstallType(Str(type)).entry().path; }
+    // An index declaring ZPI_NAME and three types for the words to set.
+    static void declare() {
+        InstallType::data = Array<InstallTypeData>();
+        argInfo.index = OperationInfo(
+            "QRX:id:ZPI_NAME:Server:server::\nQRX:id:ARGBIN:B:server::\n"
+            "QRX:id:ARGOFF:O:server::\nQRX:id:ARGON:N:server::\n",
+            "QRX");
+    }
     static Str config(const char* name) {
         return argInfo.config.translate(nullptr, Str("@") + name + "@");
     }
@@ -95,7 +104,44 @@ TEST_F(ArgsTest, EncipheredPasswordsAreDeciphered) {
     EXPECT_EQ(argInfo.zapPassword, "clear-secret");
 }
 
+// Passwords kept in a private file given with -z instead of words (which
+// every user sees in the process list): the file's entries are settings
+// like the words, a word still wins, and they leave the configuration, its
+// log lines and its dump. The file replaces the built-in entries.
+TEST_F(ArgsTest, PasswordsFromAPrivateVariableFile) {
+    const std::string file = dir.write("secrets",
+                                       "generic RP\nroot-pw\n%%\n"
+                                       "generic IP\nin$tall\n%%\n"
+                                       "generic ZapPassword\nzap-pw\n%%\n"
+                                       "generic Extra\nx\n%%\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char* root;
+    } cases[] = {
+        {{"-z", file}, "root-pw"},
+        {{"-z", file, "@RP@=from-word"}, "from-word"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.root);
+        argInfo.config = Configuration(config_data);
+        argInfo.rootPassword = argInfo.installPassword = argInfo.zapPassword = Str();
+        options(c.args);
+        EXPECT_EQ(argInfo.rootPassword, c.root);
+        EXPECT_EQ(argInfo.installPassword, "in\\$tall");
+        EXPECT_EQ(argInfo.zapPassword, "zap-pw");
+        EXPECT_EQ(config("Extra"), "x");
+        EXPECT_EQ(config("Shell"), "");
+        for (const char* name : {"RP", "ZapPassword"}) EXPECT_EQ(config(name), "") << name;
+        const std::string dump = argInfo.config.dump().str();
+        for (const char* secret : {"root-pw", "in$tall", "zap-pw"}) {
+            EXPECT_EQ(dump.find(secret), std::string::npos) << secret;
+            EXPECT_FALSE(logged(secret)) << secret;
+        }
+    }
+}
+
 TEST_F(ArgsTest, TypePathsAndServerName) {
+    declare();
     words({"ZPI_NAME=hostA", "ARGBIN=/opt/bin!", "ARGOFF=FALSE", "ARGON=True"});
     EXPECT_EQ(path("ZPI_NAME"), "hostA");
     EXPECT_EQ(argInfo.serverName, "hostA");
@@ -109,10 +155,34 @@ TEST_F(ArgsTest, TypePathsAndServerName) {
 }
 
 TEST_F(ArgsTest, ZpiNameSetsTheServerOnlyForAServerInstall) {
+    declare();
     argInfo.kind = 2;
     words({"ZPI_NAME=hostB"});
     EXPECT_EQ(path("ZPI_NAME"), "hostB");
     EXPECT_EQ(argInfo.serverName, "");
+}
+
+// A word for a type the index lacks (a typing error) names the known types
+// and changes nothing; ZPI_NAME still names the server without such a type.
+TEST_F(ArgsTest, WordOfAnUnknownTypeIsReportedAndIgnored) {
+    declare();
+    const int types = InstallType::data.length();
+    testing::internal::CaptureStderr();
+    words({"BNI=/opt/x"});
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err,
+              "Warning: `BNI' is not an install type of the index; `BNI=/opt/x' is ignored.  "
+              "Known types: ZPI_NAME, ARGBIN, ARGOFF, ARGON.\n");
+    EXPECT_EQ(InstallType::id("BNI"), -1);
+    EXPECT_EQ(InstallType::data.length(), types);
+
+    InstallType::data = Array<InstallTypeData>();
+    argInfo.index = OperationInfo("QRX:id:BIN:Binaries:server::\n", "QRX");
+    testing::internal::CaptureStderr();
+    words({"ZPI_NAME=hostC"});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(argInfo.serverName, "hostC");
+    EXPECT_EQ(InstallType::id("ZPI_NAME"), -1);
 }
 
 TEST_F(ArgsTest, HostWords) {

@@ -9,6 +9,7 @@
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
 #include "engine/InstalledLocations.h"
+#include "engine/StopRequest.h"
 #include "engine/server_cli.h"
 #include "hosts/HostMessages.h"
 #include "hosts/host_test_fixture.h"
@@ -127,6 +128,19 @@ TEST_F(ExecuteTest, FailedPushLeavesTheHostAloneAndTheOthersGoOn) {
 
     std::vector<std::string> want = {"cl1: push BIN", "srv: push BIN"};
     EXPECT_EQ(calls(), want);
+    // What the failed host did not get is named in its report.
+    EXPECT_TRUE(hostFailures.anyFailure());
+    EXPECT_NE(hostFailures.reportText().index(
+                  " Host cl1:\n"
+                  "\n Fatal error: something went wrong copying the distrubution binary\n"
+                  " (/bundle/fpack)\n it doesn't exist, or is not executable.\n"
+                  " Aborting the distribution of this portion.\n\n\n"
+                  "  Not done because of the failure above:\n"
+                  "    cl1 will inherit the LIB from srv's installation.\n"
+                  "    execute script `post_bin'\n"
+                  "    cl1 already has the MAN installed."),
+              -1)
+        << hostFailures.reportText();
     // The unnamed operation skips only the failed host, not the ones after it.
     EXPECT_EQ(registered(), (std::vector<std::string>{"srv MAN found", "cl2 MAN found"}));
     EXPECT_EQ(bad->checkFailure(), 1);
@@ -175,7 +189,7 @@ TEST_F(ExecuteTest, UnnamedOperationRunsOnEveryHostTheTypeIsValidFor) {
     for (const Case& c : cases) {
         CleanUp();
         clearInstalledLocations();
-        dbFile.reopen(dir.file("log"));
+        dbFile.reopen(dir.file("log"), DebugLogMode::Fresh);
         // Clients added first: the server still leads the group.
         add("cl1");
         add("cl2");
@@ -200,6 +214,47 @@ TEST_F(ExecuteTest, OperationWithoutHostInTheGroupIsTraced) {
     EXPECT_TRUE(calls().empty());
 }
 
+// A host whose push is under way when the user asks to stop.
+class InterruptedHost : public FakeHost {
+  public:
+    explicit InterruptedHost(const char* name) : FakeHost(name, false) {}
+    int pushFilePack(const InstallOperation& op) override {
+        if (!asked_) requestStop();
+        asked_ = true;
+        return FakeHost::pushFilePack(op);
+    }
+
+  private:
+    bool asked_ = false;
+};
+
+TEST_F(ExecuteTest, StopRequestEndsThePushUnderWayAndLeavesOutTheRest) {
+    struct ClearStop {
+        ~ClearStop() { clearStopRequest(); }
+    } clear;
+    hostGroups.addHost(new InterruptedHost("srv"));
+    add("cl1");
+    plan(opAlreadyInstalled(type("MAN"), "", "", "linux-ix86"));
+    plan(pushOn("srv", "BIN"));
+    plan(pushOn("cl1", "LIB"));
+    plan(opExecScript(type("BIN")));
+    hostGroups.doToDo();
+    EXPECT_EQ(calls(), std::vector<std::string>{"srv: push BIN"});
+    EXPECT_EQ(registered(), (std::vector<std::string>{"srv MAN found", "cl1 MAN found"}));
+    EXPECT_EQ(hostGroups.getFailure(), 0);
+    std::vector<std::string> lines = shown();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Install stopped: the remaining operations were not carried out.\n");
+    EXPECT_TRUE(logged("Stop requested: to do list left at operation 2.\n"));
+    EXPECT_TRUE(logged("Done executing to do list."));
+
+    // The next run starts without the request.
+    clearStopRequest();
+    calls().clear();
+    hostGroups.doToDo();
+    EXPECT_EQ(calls().size(), 4u);
+}
+
 TEST_F(ExecuteTest, RemovalsWaitForCleanUpAndGoInOneCommandPerHost) {
     add("srv");
     add("cl1");
@@ -212,8 +267,8 @@ TEST_F(ExecuteTest, RemovalsWaitForCleanUpAndGoInOneCommandPerHost) {
     EXPECT_TRUE(logged("\ndoToDo: I'm going to rm, at cleanup time\n\tsrv:/opt/q/bin/.probeBIN\n"));
 
     CleanUp();
-    std::vector<std::string> want = {"srv: rm -f /opt/q/bin/.probeBIN /opt/q/lib/.probeLIB",
-                                     "cl1: rm -f /opt/q/bin/.probeBIN"};
+    std::vector<std::string> want = {"srv: rm -f '/opt/q/bin/.probeBIN' '/opt/q/lib/.probeLIB'",
+                                     "cl1: rm -f '/opt/q/bin/.probeBIN'"};
     EXPECT_EQ(calls(), want);
     EXPECT_EQ(hostGroups.entries.length(), 0);
     EXPECT_EQ(hostGroups.ops.length(), 0);
@@ -282,13 +337,40 @@ TEST_F(ExecuteTest, WithoutServerHostNothingIsRecorded) {
     EXPECT_FALSE(logged("Storing installation attributes."));
 }
 
+// The directories the check phase made go again, children first, unless
+// the to-do list was carried out; a directory the host's scout names
+// outside the type's location is never touched.
+TEST_F(ExecuteTest, DirectoriesTheCheckMadeGoUnlessTheRunWentOn) {
+    for (bool carriedOut : {false, true}) {
+        SCOPED_TRACE(carriedOut ? "carried out" : "declined");
+        calls().clear();
+        InstallHost* srv = add("srv");
+        hostGroups.entries[0].processScoutInfo(*srv,
+                                               "MADE:LIB:/opt/q/lib\n"
+                                               "MADE:BIN:/opt/q/bin\n"
+                                               "MADE:BIN:/opt/q\n"
+                                               "MADE:LIB:/opt/q\n"
+                                               "MADE:BIN:/etc\n"
+                                               "MADE:BIN:/opt/q/bin/..\n"
+                                               "MADE:BIN:/opt/q/../x\n"
+                                               "MADE:BIN:opt/q\n"
+                                               "MADE:NOPE:/opt\n");
+        if (carriedOut) hostGroups.doToDo();
+        CleanUp();
+        std::vector<std::string> want;
+        if (!carriedOut) want.push_back("srv: rmdir '/opt/q/lib' '/opt/q/bin' '/opt/q'");
+        EXPECT_EQ(calls(), want);
+        EXPECT_EQ(hostGroups.made.length(), 0);
+    }
+}
+
 TEST_F(ExecuteTest, GoodbyeEmptiesTheRunForTheNextOne) {
     add("srv");
     hostGroups.putOp(opRmFile(type("BIN"), "/opt/q/bin/.probeBIN", "srv"), nullptr);
     RegisterInstalled("srv", "/opt/q/bin ", "BIN", "linux-ix86", "d", "installed");
     hostFailures.addFailure("srv", installMessage(95));
     zpi_goodbye();
-    EXPECT_EQ(calls(), std::vector<std::string>{"srv: rm -f /opt/q/bin/.probeBIN"});
+    EXPECT_EQ(calls(), std::vector<std::string>{"srv: rm -f '/opt/q/bin/.probeBIN'"});
     EXPECT_EQ(hostGroups.entries.length(), 0);
     EXPECT_EQ(hostGroups.ops.length(), 0);
     EXPECT_EQ(hostFailures.numFailures(), 0);

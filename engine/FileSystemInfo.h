@@ -2,6 +2,7 @@
 // on the file server when it is mounted from one) and how much room it has.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 
 #include "hosts/InstallHost.h"
@@ -12,7 +13,7 @@ struct FileSystemInfo {
     Str client;  // host on which the location is used
     Str serverPath;
     Str clientPath;
-    int kbytesFree = -1;  // -1 until known
+    std::int64_t kbytesFree = -1;  // -1 until known
     Str serverDevice;
     Str serverMountedOn;
     Str mountedOn;

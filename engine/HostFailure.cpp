@@ -54,6 +54,18 @@ void HostFailures::addStandardError(const Str& host, const Str& text) {
     failures[i].standardError = text;
 }
 
+void HostFailures::addSkipped(const Str& host, const Message& what) {
+    if (!qrx_msg_find(host_msg(host), InstallCatalog.name, 281))
+        addFailure(host, catalogMessage(InstallCatalog, 281));
+    addFailure(host, what);
+}
+
+bool HostFailures::anyFailure() const {
+    for (int i = 0; i < failures.length(); ++i)
+        if (failures[i].severity > 0) return true;
+    return false;
+}
+
 Message* HostFailures::message() const {
     Message* report = new Message();
     bool headed = false;
@@ -72,12 +84,16 @@ Message* HostFailures::message() const {
 }
 
 void HostFailures::logReasons(std::ostream& out) const {
+    out << reportText() << std::endl;
+}
+
+Str HostFailures::reportText() const {
     Message* report = message();
     char* text = qrx_msg_bind(report->qrx_msg(), "\n", 0);
-    if (text) out << text;
-    out << std::endl;
+    Str result(text);
     free(text);
     delete report;
+    return result;
 }
 
 QRX_Types_XOpenMessage* HostFailures::host_msg(const Str& host) {

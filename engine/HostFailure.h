@@ -26,12 +26,22 @@ class HostFailures {
     void addFailureCritical(const Str& host, const Message& m) { addFailure(host, m, 2); }
     // Keeps a command's error output; shown only under a critical record.
     void addStandardError(const Str& host, const Str& text);
+    // Names an operation the host did not get because of its failure; the
+    // first one under heading 281.
+    void addSkipped(const Str& host, const Message& what);
+
+    // Whether anything of the run failed: a record the report shows (a
+    // failure or critical failure of some host). This is the one question
+    // the exit status and the front ends' last words ask.
+    bool anyFailure() const;
 
     // The report, owned by the caller: heading 92, then every record of severity 1 or 2 in order of
     // first recording, a critical one followed by its standard error (274).
     Message* message() const;
     // The report, one message per line, and a newline.
     void logReasons(std::ostream& out) const;
+    // The report as logReasons writes it.
+    Str reportText() const;
 
     // The message list of the host's record, or null.
     QRX_Types_XOpenMessage* host_msg(const Str& host);

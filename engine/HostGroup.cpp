@@ -1,6 +1,9 @@
 #include "engine/HostGroup.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
@@ -53,6 +56,18 @@ void noteCreateFailure(InstallHost& host, const InstallType& type) {
     if (!extendMissingDirectories(host.getName(), type.entry().path))
         recordFailure(host.getName(), 105, {type.myPath(&host)});
     host.setState(type, FS_FAILED);
+}
+
+// Whether dir, which the scout of a host reports as made for a type, is
+// that type's location there or one of its parents: only such a directory
+// is ever removed again. A "." or ".." component never passes.
+bool isLocationOrParent(const Str& dir, const Str& location) {
+    if (dir.empty() || dir[0] != '/') return false;
+    const std::string components = dir.str() + "/";
+    if (components.find("/./") != std::string::npos || components.find("/../") != std::string::npos)
+        return false;
+    if (dir == location) return true;
+    return location.index(dir[dir.length() - 1] == '/' ? dir : dir + "/") == 0;
 }
 
 Message opsMessage(long n, const Str& arg) {
@@ -133,6 +148,10 @@ void HostGroupEntry::processScoutInfo(InstallHost& host, Str output) {
             rest = rest.after(':');
         }
         dbFile << "status=" << status << " getfrom=" << getfrom << " rest=" << rest << std::endl;
+        if (status == "MADE") {
+            noteMade(host, getfrom, rest);
+            continue;
+        }
         int id = InstallType::id(rest);
         if (id < 0) {
             dbFile << "Bad install type " << rest << std::endl;
@@ -156,6 +175,18 @@ void HostGroupEntry::processScoutInfo(InstallHost& host, Str output) {
     }
     dbFile << "processScoutInfo done\n" << std::endl;
     t.elapsed("");
+}
+
+void HostGroupEntry::noteMade(const InstallHost& host, const Str& typeId, const Str& dir) {
+    InstallType type(InstallType::id(typeId));
+    if (!type.valid() || !isLocationOrParent(dir, host.archPath(type, '/'))) {
+        dbFile << "not a location of " << typeId << ", never removed: " << dir << std::endl;
+        return;
+    }
+    Array<MadeDirectory>& made = group->made;
+    for (int i = 0; i < made.length(); ++i)
+        if (made[i].host == host.getName() && made[i].path == dir) return;
+    made.put(MadeDirectory{host.getName(), dir});
 }
 
 void HostGroupEntry::planPush(InstallHost& host, const InstallType& type, Str& output) {
@@ -192,9 +223,12 @@ void HostGroupEntry::checkStates(const InstallType& type) {
         if (location.empty() || host.getState(type) != FS_READONLY) continue;
         Str content;
         host.readFile(location, host.probeFile() + typeName(type), content);
-        if (content.contains(':')) {
-            Str installer = content.after(':');
-            if (installer.contains('\n')) installer = installer.before('\n');
+        Str installer = content.after(':');
+        if (installer.contains('\n')) installer = installer.before('\n');
+        // A claim of this very host is not an installation: it was left by
+        // a run that never pushed (declined, interrupted), and a host never
+        // inherits a type from itself.
+        if (content.contains(':') && installer != host.getName()) {
             group->addGetFrom(installer, host, type);
         } else {
             host.setState(type, FS_FAILED);
@@ -257,8 +291,30 @@ void HostGroup::cleanUp() {
             dbFile << "bogus operation!!!" << std::endl;
         }
     }
+    if (!carriedOut) removeMadeDirectories();
     while (hosts.length()) delete hosts.pop();
     entries = Array<HostGroupEntry>();
     ops = Array<InstallOperation>();
+    made = Array<MadeDirectory>();
+    carriedOut = 0;
     dbFile << "Done executing any RM_FILE commands." << std::endl;
+}
+
+void HostGroup::removeMadeDirectories() {
+    for (int h = 0; entries.length() && h < entries[0].hosts.length(); ++h) {
+        InstallHost& host = *entries[0].hosts[h];
+        std::vector<Str> dirs;
+        for (int i = 0; i < made.length(); ++i)
+            if (made[i].host == host.getName()) dirs.push_back(made[i].path);
+        if (dirs.empty()) continue;
+        // Children first; rmdir leaves any directory that is not empty, so
+        // nothing put there meanwhile is lost.
+        std::stable_sort(dirs.begin(), dirs.end(),
+                         [](const Str& a, const Str& b) { return a.length() > b.length(); });
+        Array<Str> list;
+        for (const Str& d : dirs) list.put(d);
+        dbFile << "removing the directories the check phase made on " << host.getName()
+               << std::endl;
+        host.rmDirs(list);
+    }
 }

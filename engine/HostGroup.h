@@ -35,6 +35,9 @@ class HostGroupEntry {
     void checkStates(const InstallType& type);
 
   private:
+    // A "MADE:type:dir" line: dir is kept for removal when it is the
+    // type's location on host or one of its parents.
+    void noteMade(const InstallHost& host, const Str& typeId, const Str& dir);
     // A GETFROM line naming the host itself: the next line of output is the
     // location's disk probe, consumed when it parses.
     void planPush(InstallHost& host, const InstallType& type, Str& output);
@@ -42,12 +45,25 @@ class HostGroupEntry {
 
 QS_ARRAY_LABEL(HostGroupEntry, "ptArray.HostGroupEntry");
 
+// A directory the scout of a host made (or was about to make) for an
+// install location, before anything was confirmed.
+struct MadeDirectory {
+    Str host;
+    Str path;
+};
+
+QS_ARRAY_LABEL(MadeDirectory, "ptArray.MadeDirectory");
+
 class HostGroup {
   public:
     // Entry 0 ("independent") holds every host; entries 1.. one host type each.
     Array<HostGroupEntry> entries;
     Array<InstallOperation> ops;
     int failure = 0;
+    // What the check phase created on the hosts; removed again by cleanUp
+    // unless the to-do list was carried out to its end.
+    Array<MadeDirectory> made;
+    int carriedOut = 0;
 
     // A null host is ignored. The group owns the hosts it holds.
     void addHost(InstallHost* host);
@@ -60,7 +76,7 @@ class HostGroup {
     void putOp(const InstallOperation& op, const char* archHint);
     void addGetFrom(const Str& fromHost, InstallHost& host, const InstallType& type);
     // 1 when needed kilobytes fit in fs after the pushes already planned onto it.
-    int isEnoughDisk(const FileSystemInfo& fs, int needed) const;
+    int isEnoughDisk(const FileSystemInfo& fs, std::int64_t needed) const;
     // The type of the named host of entry 0; empty when unknown.
     Str hostArchitecture(const Str& name) const;
     int haveW32() const;
@@ -70,11 +86,14 @@ class HostGroup {
     // The to-do list as one message for the window front end, owned by the caller.
     Message* toDoMessage() const;
     // Carries out the planned operations, in order, on their hosts; a host
-    // whose push failed is skipped from then on.
+    // whose push failed is skipped from then on. Once a stop is requested
+    // (StopRequest.h) the operations not yet begun are left out.
     void doToDo();
     // Reboots the hosts that asked for it, once the user has agreed.
     void handleReboots();
-    // Runs the removals planned for the end, then deletes every host.
+    // Runs the removals planned for the end and, when the run did not go on
+    // to its end, removes the directories the check phase made; then
+    // deletes every host.
     void cleanUp();
 
     void setFailure() { failure = 1; }
@@ -84,6 +103,9 @@ class HostGroup {
         failure = 0;
         return f;
     }
+
+  private:
+    void removeMadeDirectories();
 };
 
 extern HostGroup hostGroups;

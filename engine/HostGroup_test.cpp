@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,7 +64,7 @@ class PlanTest : public HostTest {
     static void scout(InstallHost* h, const char* output) {
         hostGroups.entries[0].processScoutInfo(*h, output);
     }
-    static FileSystemInfo fsOn(const char* host, const char* path, int freeKB) {
+    static FileSystemInfo fsOn(const char* host, const char* path, std::int64_t freeKB) {
         FileSystemInfo fs;
         fs.server = fs.client = host;
         fs.serverPath = fs.clientPath = path;
@@ -293,6 +294,26 @@ TEST_F(PlanTest, RemovalsOfOneHostAreMerged) {
     EXPECT_EQ(hostGroups.ops[0].list[1], "/b");
 }
 
+// Free space and package sizes beyond 32 bits, and crafted sizes at the
+// limits, compare as the numbers they are.
+TEST_F(PlanTest, DiskSpaceBeyondThirtyTwoBits) {
+    add("srv", "linux-ix86");
+    FileSystemInfo fs = fsOn("srv", "/opt/q", 3LL << 30);  // 3 TiB
+    EXPECT_EQ(hostGroups.isEnoughDisk(fs, 100), 1);
+    EXPECT_EQ(hostGroups.isEnoughDisk(fs, (3LL << 30) + 1), 0);
+    InstallOperation huge = opDoFilePack(type("BIN"), fs, "linux-ix86", "");
+    ASSERT_EQ(huge.kind, PUSH_FILEPACK);
+    Str fields[kIndexFields] = {"QRX", "fp", "BIN", "generic", "", "9223372036854775807", "1"};
+    huge.filePack = FilePack("", fields);
+    EXPECT_EQ(huge.filePack.sizeKB(), INT64_MAX);
+    hostGroups.putOp(huge, nullptr);
+    hostGroups.putOp(huge, nullptr);
+    EXPECT_EQ(hostGroups.isEnoughDisk(fs, 1), 0);
+    FileSystemInfo lowest = fs;
+    lowest.kbytesFree = INT64_MIN;
+    EXPECT_EQ(hostGroups.isEnoughDisk(lowest, INT64_MIN), 1);
+}
+
 TEST_F(PlanTest, DiskSpaceOfEarlierPushesIsSubtracted) {
     add("srv", "linux-ix86");
     FileSystemInfo fs = fsOn("srv", "/opt/q", 120);
@@ -435,6 +456,9 @@ TEST_F(PlanTest, ReadOnlyLocationsResolvedByTheirProbeFile) {
          "  The BIN can not be shared from elsewhere because the host is unknown."},
         {"no colon here\n", FS_FAILED, nullptr},
         {nullptr, FS_FAILED, nullptr},
+        // A claim of this very host (a run that never pushed) is no
+        // installation: the host never inherits the type from itself.
+        {"GETFROM:@self\n", FS_FAILED, nullptr},
     };
     for (const Case& c : cases) {
         // Each case from the state the test started in.
@@ -445,7 +469,12 @@ TEST_F(PlanTest, ReadOnlyLocationsResolvedByTheirProbeFile) {
         add("src", "linux-ix86");
         InstallHost* here = add(localName().chars(), "linux-ix86");
         here->setState(type("BIN"), FS_READONLY);
-        if (c.probe) location.write((here->probeFile() + "BIN").chars(), c.probe);
+        if (c.probe) {
+            std::string probe = c.probe;
+            if (probe.find("@self") != std::string::npos)
+                probe.replace(probe.find("@self"), 5, localName().str());
+            location.write((here->probeFile() + "BIN").chars(), probe);
+        }
         hostGroups.entries[0].checkStates(type("BIN"));
         EXPECT_EQ(here->getState(type("BIN")), c.state) << (c.probe ? c.probe : "none");
         std::string readOnly = "  The path `" + location.path() + "' is read only.";

@@ -1,5 +1,6 @@
 // Planning the to-do list: scouting every host, deciding per host and type,
 // and filing operations in the host group.
+#include <cstdint>
 #include <cstring>
 
 #include "engine/Args.h"
@@ -30,6 +31,19 @@ bool multiplexing() {
 
 const Str& typeName(const InstallType& type) {
     return type.entry().id;
+}
+
+// a + b, held at the limits: sizes come from the index and from the
+// hosts' disk reports, and no crafted number may wrap the comparison.
+std::int64_t heldSum(std::int64_t a, std::int64_t b) {
+    std::int64_t sum;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? INT64_MAX : INT64_MIN;
+}
+std::int64_t heldDifference(std::int64_t a, std::int64_t b) {
+    std::int64_t difference;
+    if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+    return b < 0 ? INT64_MAX : INT64_MIN;
 }
 
 bool samePackage(const FilePack& a, const FilePack& b) {
@@ -198,18 +212,18 @@ void HostGroup::addGetFrom(const Str& fromHost, InstallHost& host, const Install
     recordFailure(host.getName(), 111, {typeName(type), fromHost});
 }
 
-int HostGroup::isEnoughDisk(const FileSystemInfo& fs, int needed) const {
+int HostGroup::isEnoughDisk(const FileSystemInfo& fs, std::int64_t needed) const {
     dbFile << "isEnough looking at fsi " << fs << std::endl;
-    int used = 0;
+    std::int64_t used = 0;
     for (int i = 0; i < ops.length(); ++i) {
         const InstallOperation& op = ops[i];
         if (op.kind != PUSH_FILEPACK || op.fs.serverMountedOn != fs.serverMountedOn ||
             op.fs.server != fs.server)
             continue;
         dbFile << "isEnough added fsi " << op.fs << std::endl;
-        used += op.filePack.sizeKB();
+        used = heldSum(used, op.filePack.sizeKB());
     }
-    int left = fs.kbytesFree - used;
+    std::int64_t left = heldDifference(fs.kbytesFree, used);
     dbFile << "isEnough needed=" << needed << " free=" << left << std::endl;
     return needed <= left ? 1 : 0;
 }

@@ -3,10 +3,12 @@
 #include <string>
 
 #include "engine/Args.h"
+#include "engine/HostFailure.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Timer.h"
 #include "hosts/InstallHost.h"
 #include "hosts/Status.h"
+#include "model/Catalog.h"
 
 namespace {
 
@@ -66,5 +68,10 @@ void recordInstallation(InstallHost& server) {
     statusCatalogMessage(36);
     Str output, errors;
     server.runCommand(command, script, output, errors, InstallHost::STRING_INPUT);
-    statusCatalogMessage(66);
+    // The record holds only what was installed: after a failure it is not
+    // the whole of what was asked for.
+    if (hostFailures.anyFailure())
+        statusMessage(catalogMessage(InstallCatalog, 283));
+    else
+        statusCatalogMessage(66);
 }

@@ -2,6 +2,7 @@
 // machine: it scouts the install locations through the local shell and
 // prints what it would do, and what is wrong, before asking to continue.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "model/config_data.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -56,13 +58,24 @@ class CliOnSample : public testing::Test {
         return runCli({"-y", "-c", medium}, words, "");
     }
     testutil::RunResult runCli(const std::vector<std::string>& options,
-                               const std::vector<std::string>& words, const std::string& answer) {
+                               const std::vector<std::string>& words, const std::string& answer,
+                               std::vector<std::string> env = {},
+                               const testutil::SignalWhen& signal = {}) {
         std::vector<std::string> argv = {kCli};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back("-a");
         argv.push_back(hostName());
         argv.insert(argv.end(), words.begin(), words.end());
-        return testutil::run(argv, answer, {"QUILLSET_DEBUG_LOG=" + log_}, 120);
+        env.push_back("QUILLSET_DEBUG_LOG=" + log_);
+        return testutil::run(argv, answer, env, 120, signal);
+    }
+    // A copy of the sample medium whose image file is cut in half.
+    std::string damagedMedium(const testutil::TempDir& medium, const std::string& image) {
+        EXPECT_EQ(testutil::run({"cp", "-R", kMedium + "/.", medium.path()}).status, 0);
+        struct stat st {};
+        EXPECT_EQ(stat(medium.file(image).c_str(), &st), 0);
+        EXPECT_EQ(truncate(medium.file(image).c_str(), st.st_size / 2), 0);
+        return medium.path();
     }
     std::string at(const std::string& name) const { return root_.file(name); }
     std::string log() const { return testutil::readFile(log_); }
@@ -78,7 +91,8 @@ TEST_F(CliOnSample, PushesMissingTypesKeepsInstalledOnesAndReportsReadOnlyPaths)
     testutil::RunResult r =
         install({"BIN=" + at("bin"), "LIB=" + at("lib"), "ZPIDB=" + at("plain/db"),
                  "MAN=" + at("man"), "APPD=" + at("appd"), "CAT=" + at("cat")});
-    EXPECT_EQ(r.status, 0) << r.err;
+    // The answer "n" does not make the read-only path a success.
+    EXPECT_EQ(r.status, 1) << r.err;
     const std::string host = hostName();
     const std::string failures = "The following problems were encountered:\n Host " + host +
                                  ":\n  The path `" + at("plain/db") + "' is read only.\n";
@@ -106,9 +120,10 @@ TEST_F(CliOnSample, PushesMissingTypesKeepsInstalledOnesAndReportsReadOnlyPaths)
     EXPECT_NE(r.out.find(toDo + "Continue(y/n)? "), std::string::npos) << r.out;
     // The list goes to the debug log as well.
     EXPECT_NE(log().find(toDo), std::string::npos) << log();
-    // Scouting created the missing locations; "n" installed nothing.
-    EXPECT_TRUE(exists(at("bin")));
-    EXPECT_FALSE(exists(at("bin/bin/qsstat")));
+    // "n" installed nothing, and the locations scouting made are gone again;
+    // the one that was there before stays.
+    for (const char* made : {"bin", "man", "appd", "cat"}) EXPECT_FALSE(exists(at(made))) << made;
+    EXPECT_TRUE(exists(at("lib/qslib.sh")));
     EXPECT_FALSE(exists(at("plain/db")));
 }
 
@@ -116,7 +131,7 @@ TEST_F(CliOnSample, MissingLocationsAreReportedWhenCreatingIsOff) {
     ASSERT_EQ(mkdir(at("bin").c_str(), 0755), 0);
     testutil::RunResult r =
         install({"CreatePaths=0", "BIN=" + at("bin"), "MAN=" + at("man"), "CAT=" + at("cat")});
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
     const std::string host = hostName();
     // One failure lists every missing directory; the existing one is pushed.
     EXPECT_NE(r.out.find(" Host " + host +
@@ -304,16 +319,15 @@ TEST_F(CliExecutes, PushesEveryTypeRecordsItAndFindsItInstalledNextTime) {
 
 TEST_F(CliExecutes, DamagedImageFailsItsOwnPushOnly) {
     testutil::TempDir medium;
-    ASSERT_EQ(testutil::run({"cp", "-R", kMedium + "/.", medium.path()}).status, 0);
-    const std::string image = medium.file(kLastImage);
-    struct stat st {};
-    ASSERT_EQ(stat(image.c_str(), &st), 0);
-    ASSERT_EQ(truncate(image.c_str(), st.st_size / 2), 0);
-
-    testutil::RunResult r = installAll(medium.path());
-    EXPECT_EQ(r.status, 0) << r.err;
+    testutil::RunResult r = installAll(damagedMedium(medium, kLastImage));
+    EXPECT_EQ(r.status, 1) << r.err;
     const std::string host = hostName();
     const SampleType& damaged = lastPushed();
+    // The record holds what was installed, and says it is not all.
+    EXPECT_NE(r.err.find("Registering installation information...Finished, except for the parts "
+                         "named in the failure report.\n"),
+              std::string::npos)
+        << r.err;
     // No problem was known when planning: the report follows the to-do
     // list and names the failed push with the engine's own words.
     const size_t report =
@@ -333,6 +347,354 @@ TEST_F(CliExecutes, DamagedImageFailsItsOwnPushOnly) {
     for (const SampleType& t : kTypes) {
         if (&t == &damaged) continue;
         EXPECT_EQ(testutil::readFile(probe(t)), "PUSHED:" + host + ":" + t.id + "\n") << t.id;
+    }
+}
+
+// ---- faults of earlier versions -------------------------------------------
+
+// The engine opens each image after changing into the install location, so
+// a medium named relative to the installer's working directory must still
+// be found there.
+TEST_F(CliExecutes, RelativeMediumPathInstallsEverything) {
+    std::vector<std::string> argv = {"sh",
+                                     "-c",
+                                     "cd \"$0\" && exec \"$@\"",
+                                     QS_BUILD_DIR,
+                                     kCli,
+                                     "-y",
+                                     "-c",
+                                     "sample/medium",
+                                     "-a",
+                                     hostName()};
+    for (const SampleType& t : kTypes) argv.push_back(std::string(t.id) + "=" + at(t.dir));
+    testutil::RunResult r = testutil::run(argv, "", {"QUILLSET_DEBUG_LOG=" + log_}, 120);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("problems were encountered"), std::string::npos) << r.out;
+    for (const SampleType& t : kTypes)
+        EXPECT_EQ(testutil::readFile(at(std::string(t.dir) + "/" + t.installed)),
+                  testutil::readFile(kPayload + "/" + t.source))
+            << t.id;
+}
+
+// A push that fails takes its host out of the run: each operation the host
+// then did not get is named in the report, and none of them is recorded.
+TEST_F(CliExecutes, OperationsSkippedAfterAFailedPushAreNamed) {
+    testutil::TempDir medium;
+    // BIN is pushed first; every other type of the host is left undone.
+    testutil::RunResult r = installAll(damagedMedium(medium, "FILE1.PKT"));
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string host = hostName();
+    const size_t skipped = r.out.find("  Not done because of the failure above:\n");
+    ASSERT_NE(skipped, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("  Not done because", skipped + 1), std::string::npos) << r.out;
+    EXPECT_LT(r.out.find("need to copy the architecture specific linux-ix86 to\n         " + host +
+                         ":" + at("bin")),
+              skipped)
+        << r.out;
+    for (const SampleType& t : kTypes) {
+        if (std::string(t.id) == "BIN") continue;
+        EXPECT_NE(r.out.find("    need to copy the machine independent generic to\n         " +
+                                 host + ":" + at(t.dir) + "\n",
+                             skipped),
+                  std::string::npos)
+            << t.id << " in\n"
+            << r.out;
+        EXPECT_FALSE(exists(probe(t))) << t.id;
+    }
+    EXPECT_EQ(log().find("registering location("), std::string::npos) << log();
+    EXPECT_EQ(r.err.find("Finished.\n"), std::string::npos) << r.err;
+}
+
+// Free space beyond 2 TiB (more than 2^31 kilobytes) is plenty, not negative.
+TEST_F(CliOnSample, LocationOnAThreeTebibyteFileSystemGetsItsPushes) {
+    if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "needs unshare";
+    ASSERT_EQ(mkdir(at("big").c_str(), 0755), 0);
+    // The file system exists only in the run's own mount namespace and
+    // goes with it, whatever happens to the test.
+    std::vector<std::string> argv = {
+        "/usr/bin/unshare",
+        "--mount",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        "mount -t tmpfs -o size=3T tmpfs \"$0\" || exit 99; exec \"$@\"",
+        at("big"),
+        kCli,
+        "-c",
+        kMedium,
+        "-a",
+        hostName()};
+    for (const SampleType& t : kTypes) argv.push_back(std::string(t.id) + "=" + at("big/") + t.dir);
+    testutil::RunResult r = testutil::run(argv, "n\n", {"QUILLSET_DEBUG_LOG=" + log_}, 120);
+    if (r.status == 99) GTEST_SKIP() << "cannot mount a tmpfs here: " << r.err;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("problems were encountered"), std::string::npos) << r.out;
+    for (const SampleType& t : kTypes)
+        EXPECT_NE(r.out.find(hostName() + ":" + at("big/") + t.dir + "\n"), std::string::npos)
+            << t.id << " in\n"
+            << r.out;
+    std::smatch free;
+    const std::string text = log();
+    ASSERT_TRUE(std::regex_search(text, free, std::regex("kbytesFree=([0-9]+)")));
+    EXPECT_GT(std::stoll(free[1]), 2147483647LL) << free[0];  // beyond 32 bits
+}
+
+// An index must be index text that declares install types; anything else
+// on the medium ends the run before any host is touched or anything is
+// recorded.
+TEST_F(CliOnSample, DamagedIndexIsRejectedAndNothingIsTouched) {
+    std::string noise;
+    unsigned seed = 14;
+    for (int i = 0; i < 4096; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise += char(seed >> 16);
+    }
+    struct Case {
+        const char* what;
+        std::string index;
+    } cases[] = {
+        {"random bytes", noise},
+        {"no install type", "QRX:description:x\nQRX:fp:BIN:linux-ix86:bin/qsstat:4:1\n"},
+        {"a line that is no index line", testutil::readFile(kMedium + "/QRX.IND") + "garbage\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testutil::TempDir medium;
+        ASSERT_EQ(testutil::run({"cp", "-R", kMedium + "/.", medium.path()}).status, 0);
+        medium.write("QRX.IND", c.index);
+        testutil::RunResult r =
+            installYes({"BIN=" + at("bin"), "ZPIDB=" + at("db")}, medium.path());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("Error: no valid index file found in cdrom directory.\n", 0), 0u)
+            << r.err;
+        EXPECT_FALSE(exists(at("bin")));
+        EXPECT_FALSE(exists(at("db")));
+        EXPECT_EQ(log().find("Storing installation attributes."), std::string::npos);
+    }
+}
+
+// Exit statuses: 0 when all that was planned was done (or, with nothing
+// failed, the answer was no), 1 when a host or an operation failed, 2 for
+// usage and input errors.
+TEST_F(CliOnSample, ExitStatusSaysWhatHappened) {
+    testutil::TempDir medium;
+    const std::string damaged = damagedMedium(medium, kLastImage);
+    // An ssh client whose every connection is refused.
+    const std::string refusing = root_.write("refusing-ssh",
+                                             "#!/bin/sh\necho 'ssh: connect to host port 22: "
+                                             "Connection refused' >&2\nexit 255\n");
+    ASSERT_EQ(chmod(refusing.c_str(), 0755), 0);
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string input;
+        std::vector<std::string> env;
+        int status;
+    } cases[] = {
+        {"done", {"-y", "-c", kMedium, "-a", hostName(), "BIN=" + at("ok")}, "", {}, 0},
+        {"declined", {"-c", kMedium, "-a", hostName(), "BIN=" + at("no")}, "n\n", {}, 0},
+        {"failed push", {"-y", "-c", damaged, "-a", hostName(), "CAT=" + at("cat")}, "", {}, 1},
+        {"problem found, then declined",
+         {"-c", kMedium, "-a", hostName(), "CreatePaths=0", "BIN=" + at("missing")},
+         "n\n",
+         {},
+         1},
+        {"unreachable host", {"-y", "-c", kMedium, "-a", "no-such-host.invalid"}, "", {}, 1},
+        {"refused host",
+         {"-y", "-c", kMedium, "-a", "refused.invalid", "@UseSSH@=1"},
+         "",
+         {"SSH=" + refusing},
+         1},
+        {"unknown option", {"-q", "-c", kMedium}, "", {}, 2},
+        {"end of input at the prompt", {"-c", kMedium, "-a", hostName()}, "", {}, 2},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> env = c.env;
+        env.push_back("QUILLSET_DEBUG_LOG=" + log_);
+        testutil::RunResult r = testutil::run(argv, c.input, env, 120);
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out << r.err;
+    }
+    EXPECT_TRUE(exists(at("ok/bin/qsstat")));
+}
+
+// Whatever the check phase made on the host goes again when the run does
+// not go on, and nothing that was there before it ran.
+TEST_F(CliOnSample, DeclinedOrInterruptedRunLeavesNothingBehind) {
+    struct Case {
+        const char* what;
+        std::string answer;
+        int signal;
+    } cases[] = {
+        {"answer n", "n\n", 0},
+        {"SIGINT", "", SIGINT},
+        {"SIGTERM", "", SIGTERM},
+        {"SIGHUP", "", SIGHUP},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testutil::TempDir root;
+        // An empty directory and a location with a file were there before.
+        ASSERT_EQ(mkdir(root.file("empty").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(root.file("lib").c_str(), 0755), 0);
+        root.write("lib/mine", "kept\n");
+        testutil::RunResult r =
+            runCli({"-c", kMedium},
+                   {"BIN=" + root.file("empty/deep/er/bin"), "LIB=" + root.file("lib"),
+                    "MAN=" + root.file("man"), "CAT=" + root.file("my dir/cat")},
+                   c.answer, {}, testutil::SignalWhen{"Continue(y/n)? ", c.signal});
+        EXPECT_EQ(r.status, c.signal ? 128 + c.signal : 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("need to copy the LIB (generic) to:"), std::string::npos) << r.out;
+        EXPECT_NE(log().find("Exiting goodbye"), std::string::npos);
+        // Just what was there before: no directory, no claim file.
+        testutil::RunResult left = testutil::run({"find", root.path()});
+        EXPECT_EQ(left.out, root.path() + "\n" + root.file("empty") + "\n" + root.file("lib") +
+                                "\n" + root.file("lib/mine") + "\n")
+            << left.out;
+        EXPECT_EQ(testutil::readFile(root.file("lib/mine")), "kept\n");
+    }
+}
+
+// A signal while the list is carried out: what is left undone stays undone,
+// the clean-up runs, and the run ends by that signal. Each location then
+// holds its package, or is gone with its claim file.
+TEST_F(CliExecutes, SignalDuringExecutionStopsAndCleansUp) {
+    std::vector<std::string> words;
+    for (const SampleType& t : kTypes) words.push_back(std::string(t.id) + "=" + at(t.dir));
+    testutil::RunResult r =
+        runCli({"-y", "-c", kMedium}, words, "", {},
+               testutil::SignalWhen{"need to copy the BIN (linux-ix86) to:", SIGTERM});
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    EXPECT_NE(log().find("Exiting goodbye"), std::string::npos);
+    for (const SampleType& t : kTypes) {
+        SCOPED_TRACE(t.id);
+        EXPECT_FALSE(exists(at(t.dir) + "/QRX_" + t.id));
+        EXPECT_EQ(exists(at(t.dir)), exists(probe(t)));
+    }
+    EXPECT_EQ(log().find("Storing installation attributes."), std::string::npos);
+}
+
+// A claim file naming this host is left by a run that never pushed: it is
+// no installation, and a host never inherits a type from itself.
+TEST_F(CliOnSample, StaleClaimOfThisHostIsNoInstallation) {
+    if (access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "needs unshare";
+    ASSERT_EQ(mkdir(at("lib").c_str(), 0755), 0);
+    root_.write("lib/QRX_LIB", "GETFROM:" + hostName() + "\n");
+    // The location is read-only for this run only (a bind mount in the
+    // run's own mount namespace).
+    std::vector<std::string> argv = {
+        "/usr/bin/unshare",
+        "--mount",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" || exit 99; exec \"$@\"",
+        at("lib"),
+        kCli,
+        "-c",
+        kMedium,
+        "-a",
+        hostName(),
+        "LIB=" + at("lib")};
+    testutil::RunResult r = testutil::run(argv, "n\n", {"QUILLSET_DEBUG_LOG=" + log_}, 120);
+    if (r.status == 99) GTEST_SKIP() << "cannot bind-mount here: " << r.err;
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.out.find("will inherit"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  The path `" + at("lib") + "' is read only.\n"), std::string::npos)
+        << r.out;
+}
+
+// Words of the command line: a type name the index lacks is said, with the
+// names it has; a blank in a path is part of the path all the way to the
+// files on the host.
+TEST_F(CliOnSample, MisspeltTypeWordIsReportedWithTheKnownTypes) {
+    testutil::RunResult r = install({"BNI=" + at("bin"), "BIN=" + at("bin")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "Warning: `BNI' is not an install type of the index; `BNI=" + at("bin") +
+                  "' is ignored.  Known types: BIN, LIB, ZPIDB, MAN, APPD, CAT, ZPI_NAME, RN, "
+                  "CreatePaths.\n");
+    EXPECT_NE(r.out.find("need to copy the BIN (linux-ix86) to:\n         " + hostName() + ":" +
+                         at("bin") + "\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(CliExecutes, PathWithABlankIsOnePathOnTheHost) {
+    std::vector<std::string> words;
+    for (const SampleType& t : kTypes)
+        words.push_back(std::string(t.id) + "=" + at("my dir/") + t.dir);
+    testutil::RunResult r = installYes(words);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const SampleType& t : kTypes) {
+        SCOPED_TRACE(t.id);
+        const std::string dir = at("my dir/") + t.dir;
+        EXPECT_EQ(testutil::readFile(dir + "/" + t.installed),
+                  testutil::readFile(kPayload + "/" + t.source));
+        EXPECT_EQ(testutil::readFile(dir + "/.installed/QRX_" + t.id),
+                  "PUSHED:" + hostName() + ":" + t.id + "\n");
+        EXPECT_FALSE(exists(dir + "/QRX_" + t.id));  // the claim is gone
+    }
+    EXPECT_FALSE(exists(at("my")));
+}
+
+// A configuration file written with CRLF line ends is the same file.
+TEST_F(CliExecutes, VariableFileWithCrlfLineEndsIsReadAsLf) {
+    std::string crlf;
+    for (char** part = config_data; *part; ++part)
+        for (const char* p = *part; *p; ++p)
+            crlf += *p == '\n' ? std::string("\r\n") : std::string(1, *p);
+    const std::string file = root_.write("variables", crlf);
+    std::vector<std::string> words;
+    for (const SampleType& t : kTypes) words.push_back(std::string(t.id) + "=" + at(t.dir));
+    testutil::RunResult r = runCli({"-y", "-z", file, "-c", kMedium}, words, "");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const SampleType& t : kTypes)
+        EXPECT_EQ(testutil::readFile(probe(t)), "PUSHED:" + hostName() + ":" + t.id + "\n") << t.id;
+}
+
+// A value that names itself twice doubles with every pass of the
+// translation: it stops at a bounded length, as a failure of the host.
+TEST_F(CliOnSample, RunawayTranslationStopsAndFails) {
+    testutil::TempDir crafted;
+    ASSERT_EQ(testutil::run({"cp", "-R", kMedium + "/.", crafted.path()}).status, 0);
+    std::string index = testutil::readFile(kMedium + "/QRX.IND");
+    const std::string line =
+        "QRX:id:BIN:Binaries directory:server::choices=/usr/local/quillset,/opt/quillset\n";
+    ASSERT_NE(index.find(line), std::string::npos);
+    index.replace(index.find(line), line.size(),
+                  "QRX:id:BIN:Binaries directory:server::default=/x@BIN@@BIN@\n");
+    crafted.write("QRX.IND", index);
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* name;
+    } cases[] = {
+        {"configuration",
+         {"-c", kMedium, "-Z", "generic A\n@A@@A@\n%%\n", "-a", hostName(), "BIN=" + at("@A@")},
+         "A"},
+        {"index", {"-d", "-c", crafted.path(), "-a", hostName()}, "BIN"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string command = "\"$0\" \"$@\"";
+#ifndef __SANITIZE_ADDRESS__
+        // A gigabyte would do for the run; the runaway text wants far more.
+        command = "ulimit -v 1048576; exec " + command;
+#endif
+        std::vector<std::string> argv = {"sh", "-c", command, kCli};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        testutil::RunResult r = testutil::run(argv, "n\n", {"QUILLSET_DEBUG_LOG=" + log_}, 120);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.out.find(std::string("  The configuration value `") + c.name +
+                             "' grows without bound when translated; its translation was "
+                             "stopped.\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(log().find("Configuration translate ridiculous looping."), std::string::npos);
     }
 }
 

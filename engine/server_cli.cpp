@@ -6,6 +6,7 @@
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
 #include "engine/InstalledLocations.h"
+#include "engine/Interrupt.h"
 #include "engine/Recording.h"
 #include "engine/Timer.h"
 #include "hosts/InstallHost.h"
@@ -60,6 +61,10 @@ void zpi_install_doit() {
     t.elapsed("Entering ZPI install doit");
     hostGroups.doToDo();
     reportExecutionFailures(std::cout);
+    if (interruptSignal()) {
+        t.elapsed("Exiting ZPI install doit (interrupted)");
+        return;
+    }
     InstallHost* server = hostGroups.getHost(argInfo.serverName);
     if (server)
         recordInstallation(*server);
@@ -70,6 +75,12 @@ void zpi_install_doit() {
     // rebooted only when the user agrees.
     hostGroups.handleReboots();
     t.elapsed("Exiting ZPI install doit");
+}
+
+int zpiExitStatus() {
+    // Without a server nothing could be planned: the input was wrong.
+    if (argInfo.serverName.empty()) return 2;
+    return hostFailures.anyFailure() ? 1 : 0;
 }
 
 void zpi_goodbye() {

@@ -6,10 +6,16 @@
 // Reads the arguments, builds the server's install host, plans and prints
 // the failures and the to-do list on out.
 void zpi_install_check(int argc, char** argv, std::ostream& out);
-// Carries out the to-do list.
+// Carries out the to-do list and records the installation; after an
+// interrupting signal only what was done so far.
 void zpi_install_doit();
-// Cleans up the host group and empties the run's lists.
+// Cleans up the host group and empties the run's lists; whatever the check
+// phase made on the hosts is removed unless the to-do list was carried out.
 void zpi_goodbye();
+// The exit status of a run that got past its arguments, asked before the
+// goodbye empties the failure list: 2 when no server was named, 1 when
+// anything failed (hostFailures.anyFailure), otherwise 0.
+int zpiExitStatus();
 // The install host of the run's server, added to the host group; a host
 // that cannot be built is a recorded failure.
 void zpiBuildHost();

@@ -32,6 +32,11 @@ const std::string kUsage =
     "    APPD=<X11-app-defaults-directory>\n"
     "    CAT=<message-catalog-directory>\n"
     "    RN=<region-name>\n"
+    " Exit status:\n"
+    "    0    everything planned was done, or the answer was no and nothing failed\n"
+    "    1    a host or an operation failed; the failure report names it\n"
+    "    2    a usage or input error, or no answer to the prompt\n"
+    "    255  not run by root\n"
     "\n";
 
 class QuillsetCli : public testing::Test {
@@ -106,6 +111,8 @@ TEST_F(QuillsetCli, CallerWhoIsNotRoot) {
                   kUsage);
 }
 
+// Without a server nothing can be planned: whatever the answer, the input
+// was wrong.
 TEST_F(QuillsetCli, MissingServerNameAndAnswers) {
     struct Case {
         std::vector<std::string> args;
@@ -120,7 +127,7 @@ TEST_F(QuillsetCli, MissingServerNameAndAnswers) {
     for (const Case& c : cases) {
         std::string what = testing::PrintToString(c.args) + " " + c.input;
         testutil::RunResult r = quillset(c.args, c.input);
-        EXPECT_EQ(r.status, 0) << what;
+        EXPECT_EQ(r.status, 2) << what;
         EXPECT_EQ(r.out.find("Missing ZPI host argument.\n"), 0u) << what << r.out;
         EXPECT_EQ(r.out.find("Continue(y/n)? ") != std::string::npos, c.prompted) << what;
         EXPECT_TRUE(logged("Missing ZPI host argument.\n")) << what;
@@ -133,9 +140,69 @@ TEST_F(QuillsetCli, MissingServerNameAndAnswers) {
 TEST_F(QuillsetCli, ServerNameFromTheConfiguration) {
     testutil::RunResult r =
         quillset({"-c", medium, "-Z", "generic ZPI_NAME\nno-such-host.invalid\n%%\n"}, "n\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);  // a host that cannot be reached is a failure
     EXPECT_EQ(r.out.find("Missing ZPI host argument."), std::string::npos);
     EXPECT_TRUE(logged("Processing host no-such-host.invalid...\n"));
+}
+
+// A variable file that cannot be read would leave the run without any
+// configuration; a line cut short is said, not swallowed.
+TEST_F(QuillsetCli, VariableFilesThatCannotBeReadAndLinesCutShort) {
+    const std::string missing = dir.file("no-such-file");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"-c", medium, "-z", dir.path()},
+         2,
+         "Error: cannot read the variable file `" + dir.path() + "': it is a directory.\n"},
+        {{"-c", medium, "-z", missing},
+         2,
+         "Error: cannot read the variable file `" + missing + "': No such file or directory.\n"},
+        {{"-c", medium, "-Z", "generic Long\n" + std::string(2500, 'x') + "\n%%\n", "-a",
+          "no-such-host.invalid"},
+         1,
+         "Warning: line 2 of `(Str)' is longer than 1999 characters; the rest of it is "
+         "ignored.\n"},
+    };
+    for (const Case& c : cases) {
+        testutil::RunResult r = quillset(c.args, "n\n");
+        EXPECT_EQ(r.status, c.status) << c.err;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    }
+}
+
+// The debug log an administrator names belongs to someone: a wrong command
+// line (or any run) adds to a file of root's own and leaves anything else
+// there exactly as it was.
+TEST_F(QuillsetCli, NamedDebugLogIsAppendedToOrLeftAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "another user's file needs root to make";
+    std::string victim = dir.write("victim", "precious\n");
+    std::string foreign = dir.write("foreign.log", "someone's log\n");
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    std::string symlinked = dir.file("sym.log");
+    ASSERT_EQ(symlink(victim.c_str(), symlinked.c_str()), 0);
+    for (const std::string& log : {foreign, symlinked}) {
+        testutil::RunResult r = testutil::run({kProgram, "-x"}, "", {"QUILLSET_DEBUG_LOG=" + log});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.find("Warning: the debug log `" + log + "' is not used"), 0u) << r.err;
+    }
+    EXPECT_EQ(testutil::readFile(foreign), "someone's log\n");
+    EXPECT_EQ(testutil::readFile(victim), "precious\n");
+    struct stat st;
+    ASSERT_EQ(lstat(foreign.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    ASSERT_EQ(lstat(symlinked.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    std::string own = dir.write("own.log", "earlier run\n");
+    testutil::RunResult r = testutil::run({kProgram, "-x"}, "", {"QUILLSET_DEBUG_LOG=" + own});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, kUsage);
+    std::string text = testutil::readFile(own);
+    EXPECT_EQ(text.rfind("earlier run\n", 0), 0u);
+    EXPECT_NE(text.find("Unknown option was passed: x\n"), std::string::npos) << text;
 }
 
 }  // namespace

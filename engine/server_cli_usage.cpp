@@ -14,7 +14,13 @@ const char* const quillset_cli_usage =
     "    -i <install-index-file>\n"
     "    -P  you will be prompted for root's password\n"
     "    -z <variable-file>\n"
-    "    -Z <variable-entry>\n" QS_USAGE_VARIABLES "\n";
+    "    -Z <variable-entry>\n" QS_USAGE_VARIABLES
+    "\n"
+    " Exit status:\n"
+    "    0    everything planned was done, or the answer was no and nothing failed\n"
+    "    1    a host or an operation failed; the failure report names it\n"
+    "    2    a usage or input error, or no answer to the prompt\n"
+    "    255  not run by root\n";
 
 [[noreturn]] void serverCliUsage() {
     std::fprintf(stderr, "%s\n", quillset_cli_usage);

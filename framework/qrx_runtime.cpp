@@ -11,7 +11,9 @@ void qrx_init(const QRX_TypeRepository* repository) {
 }
 
 void qrx_client_init() {
-    std::setlocale(LC_MESSAGES, "");
+    // The whole locale: with only the message part taken, texts would be
+    // converted to the "C" code set and lose their non-ASCII characters.
+    std::setlocale(LC_ALL, "");
     qrx_exception_install_handler();
 }
 

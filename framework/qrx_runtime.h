@@ -11,8 +11,8 @@
 
 // Registers the program's types (null: none beyond the built-in ones).
 void qrx_init(const QRX_TypeRepository* repository);
-// Takes the message locale (LC_MESSAGES) from the environment and installs
-// the handler that ends the process on an uncaught framework exception.
+// Takes the locale (all of it, LC_ALL) from the environment and installs the
+// handler that ends the process on an uncaught framework exception.
 void qrx_client_init();
 // Flushes every output stream and ends the process with that status.
 [[noreturn]] void qrx_client_exit(int status);

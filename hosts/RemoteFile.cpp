@@ -38,17 +38,18 @@ Str catCommand(const InstallHost& host) {
     return cat.empty() ? Str("cat") : cat;
 }
 
-// The host's directory-making command, after a umask except on OS/2 hosts;
-// the directory follows.
-Str mkdirCommand(const InstallHost& host) {
-    return argInfo.config.translate(&host,
-                                    host.isOS2() ? "@mkdirCommand@ " : "umask 022;@mkdirCommand@ ");
+// The host's directory-making command for dir, after a umask except on
+// OS/2 hosts.
+Str mkdirCommand(const InstallHost& host, const Str& dir) {
+    return (host.isOS2() ? Str() : Str("umask 022;")) + "MDIR=" + shellWord(dir) + ";" +
+           argInfo.config.translate(&host, "@mkdirCommand@");
 }
 
 // Creates path when missing, then prints its disk probe line.
 Str diskProbeScript(const InstallHost& host, const Str& path) {
-    return "if [ ! -d " + path + " ]; then " + mkdirCommand(host) + path + "; fi; if [ ! -d " +
-           path + " ]; then echo " + path + ": not a directory; else cd " + path + "; " +
+    Str quoted = shellWord(path);
+    return "if [ ! -d " + quoted + " ]; then " + mkdirCommand(host, path) + "; fi; if [ ! -d " +
+           quoted + " ]; then echo " + quoted + ": not a directory; else cd " + quoted + "; " +
            host.dfScriptSequence() + ";fi ";
 }
 
@@ -85,10 +86,10 @@ int InstallHost::createFile(const Str& dir, const Str& name, const Str& contents
     Str cat = catCommand(*this);
     Str command;
     if (makeDir == 1)
-        command =
-            "MDIR=\"" + dir +
-            argInfo.config.translate(this, "\";if [ ! -d \"$MDIR\" ];then @mkdirCommand@;fi;");
-    command += "rm -f " + path + ";" + cat + "> " + path + "; " + cat + " " + path;
+        command = "MDIR=" + shellWord(dir) +
+                  argInfo.config.translate(this, ";if [ ! -d \"$MDIR\" ];then @mkdirCommand@;fi;");
+    Str quoted = shellWord(path);
+    command += "rm -f " + quoted + ";" + cat + "> " + quoted + "; " + cat + " " + quoted;
     Str output, errors;
     runCommand(command, contents, output, errors, STRING_INPUT);
     if (output != contents) {
@@ -106,7 +107,7 @@ int InstallHost::fileExists(const Str& dir, const Str& name) {
     Str path = joinPath(dir, name);
     dbFile << "Generic checking existence of " << path << " on host: " << getName() << std::endl;
     Str output, errors;
-    runCommand("ls " + path, EMPTY, output, errors, STRING_INPUT);
+    runCommand("ls " + shellWord(path), EMPTY, output, errors, STRING_INPUT);
     int exists = !(!errors.empty() && errors.contains(path) &&
                    (errors.contains("not found") || errors.contains("No such file")));
     dbFile << "Generic: " << path << (exists ? " TRUE" : " FALSE") << std::endl;
@@ -116,8 +117,8 @@ int InstallHost::fileExists(const Str& dir, const Str& name) {
 void InstallHost::rmFile(const Str& dir, const Str& name) {
     Str path = joinPath(dir, name);
     dbFile << "Generic removing " << path << " on host: " << getName() << std::endl;
-    Str command =
-        isOS2() && argInfo.kind == 2 ? getToolsLoc() + "/rm -rf " + path : "rm -f " + path;
+    Str command = isOS2() && argInfo.kind == 2 ? getToolsLoc() + "/rm -rf " + shellWord(path)
+                                               : "rm -f " + shellWord(path);
     Str output, errors;
     runCommand(command, EMPTY, output, errors, STRING_INPUT);
 }
@@ -129,7 +130,7 @@ void InstallHost::rmFiles(const Array<Str>& paths) {
         return;
     }
     Str command = "rm -f";
-    for (int i = 0; i < paths.length(); ++i) command += " " + paths[i];
+    for (int i = 0; i < paths.length(); ++i) command += " " + shellWord(paths[i]);
     Str output, errors;
     runCommand(command, EMPTY, output, errors, STRING_INPUT);
 }
@@ -137,13 +138,22 @@ void InstallHost::rmFiles(const Array<Str>& paths) {
 void InstallHost::rmDir(const Str& dir) {
     dbFile << "Generic rmdir " << dir << " on host: " << getName() << std::endl;
     Str output, errors;
-    runCommand("rmdir " + dir, EMPTY, output, errors, STRING_INPUT);
+    runCommand("rmdir " + shellWord(dir), EMPTY, output, errors, STRING_INPUT);
+}
+
+void InstallHost::rmDirs(const Array<Str>& dirs) {
+    dbFile << "Generic rmdir of " << dirs.length() << " directories on host: " << getName()
+           << std::endl;
+    if (dirs.length() == 0) return;
+    Str command = "rmdir";
+    for (int i = 0; i < dirs.length(); ++i) command += " " + shellWord(dirs[i]);
+    Str output, errors;
+    runCommand(command, EMPTY, output, errors, STRING_INPUT);
 }
 
 int InstallHost::createDirectory(const Str& dir) {
     dbFile << "Generic Creating directory " << dir << " on host: " << getName() << std::endl;
-    // No ";" after the directory: the frame goes on with "; echo".
-    Str command = mkdirCommand(*this) + "'" + dir + "'";
+    Str command = mkdirCommand(*this, dir);
     Str output, errors;
     runCommand(command, EMPTY, output, errors, STRING_INPUT);
     if (!errors.empty() && errors.contains("mkdir") && errors.contains(dir)) {
@@ -185,8 +195,8 @@ void InstallHost::readFile(const Str& dir, const Str& name, Str& out) {
 }
 
 int InstallHost::setupBufferedReadFile(const Str& dir, const Str& name) {
-    Str command = "FN=" + joinPath(dir, name) + "; if [ -f $FN ];then echo Yes>&2;" +
-                  catCommand(*this) + " $FN;else echo No>&2;fi";
+    Str command = "FN=" + shellWord(joinPath(dir, name)) + "; if [ -f \"$FN\" ];then echo Yes>&2;" +
+                  catCommand(*this) + " \"$FN\";else echo No>&2;fi";
     int toCommand = -1, fromOutput = -1, fromError = -1;
     int kind = startCommand(getName(), command, access(), user(), password(), &toCommand,
                             &fromOutput, &fromError, this, 1);

@@ -54,8 +54,12 @@ TEST_F(RemoteFileTest, FileExistsJudgesTheErrorText) {
     EXPECT_TRUE(logged("Generic: " + dir.path() + "/here TRUE"));
     EXPECT_EQ(host.fileExists(dir.path().c_str(), "gone"), 0);
     EXPECT_TRUE(logged("Generic: " + dir.path() + "/gone FALSE"));
-    // A failure whose text does not name the path does not count as missing.
-    EXPECT_EQ(host.fileExists(dir.path().c_str(), "x 2>/dev/null; echo refused >&2"), 1);
+    // A failure whose text does not name the path does not count as missing
+    // (ls writes a name with a tab in its own quoted form).
+    EXPECT_EQ(host.fileExists(dir.path().c_str(), "tab\tname"), 1);
+    // The name is one word for the shell, never a command: ls names all of
+    // it as missing.
+    EXPECT_EQ(host.fileExists(dir.path().c_str(), "x; echo refused >&2"), 0);
     EXPECT_EQ(host.fileExists("", "here"), 0);
     EXPECT_TRUE(logged("bad directory for IH:fileExists!"));
 }
@@ -70,7 +74,7 @@ TEST_F(RemoteFileTest, RemovalOfFilesListsAndDirectories) {
     host.rmFiles(both);
     EXPECT_FALSE(exists(dir.file("a")));
     EXPECT_FALSE(exists(dir.file("b")));
-    EXPECT_TRUE(logged("rm -f " + dir.file("a") + " " + dir.file("b") + ";"));
+    EXPECT_TRUE(logged("rm -f '" + dir.file("a") + "' '" + dir.file("b") + "';"));
 
     host.rmFiles(Array<Str>());
     EXPECT_TRUE(logged("No files on list to remove!"));
@@ -81,6 +85,16 @@ TEST_F(RemoteFileTest, RemovalOfFilesListsAndDirectories) {
     ASSERT_EQ(mkdir(dir.file("empty").c_str(), 0755), 0);
     host.rmDir(dir.file("empty").c_str());
     EXPECT_FALSE(exists(dir.file("empty")));
+
+    // Children before parents; a directory that is not empty stays.
+    for (const char* d : {"p", "p/q", "p/q/r", "full", "with blank"})
+        ASSERT_EQ(mkdir(dir.file(d).c_str(), 0755), 0);
+    dir.write("full/kept", "k");
+    Array<Str> dirs;
+    for (const char* d : {"p/q/r", "full", "p/q", "with blank", "p"}) dirs.put(dir.file(d).c_str());
+    host.rmDirs(dirs);
+    for (const char* d : {"p", "with blank"}) EXPECT_FALSE(exists(dir.file(d))) << d;
+    EXPECT_EQ(testutil::readFile(dir.file("full/kept")), "k");
 }
 
 TEST_F(RemoteFileTest, CreateDirectoryReportsMkdirFailures) {

@@ -26,6 +26,26 @@ Str withToolsPath(const Str& path, const InstallHost& host) {
     return Str(path.before('"')) + "\"" + host.getToolsLoc() + ":" + Str(path.after('"'));
 }
 
+// One field of a scout input line. The probe program splits its lines at
+// blanks with read, which keeps a blank escaped by a backslash; the field
+// reaches echo as one shell word, so nothing in it is expanded or run.
+Str scoutField(const Str& text) {
+    Str escaped;
+    for (char c : text.str()) {
+        if (c == ' ' || c == '\t') escaped += '\\';
+        escaped += c;
+    }
+    return shellWord(escaped);
+}
+
+// A line end inside a path would start a line of its own for the probe
+// program: a type and location of someone else's choosing.
+bool hasControlCharacter(const Str& text) {
+    for (unsigned char c : text.str())
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
 // Whether the type is scouted on this host: server hosts take the types
 // valid for the server, every other host those valid for clients.
 bool validHere(const InstallType& t, const InstallHost& host) {
@@ -98,7 +118,7 @@ int locationFailure(const InstallHost& host, const InstallType& t, const Str& lo
 Str InstallHost::scoutForInstall() {
     const Configuration& config = argInfo.config;
     Str script = withToolsPath(config.translate(this, "@defaultPath@"), *this) +
-                 ";PFN=" + probeFile() + ";HN=" + getName() + ";(\n";
+                 ";PFN=" + shellWord(probeFile()) + ";HN=" + shellWord(getName()) + ";(\n";
     int scouted = 0;
     for (int i = 0; i < InstallType::data.length(); ++i) {
         InstallType t(i);
@@ -106,12 +126,19 @@ Str InstallHost::scoutForInstall() {
         if (path.contains('@')) {
             path = config.translate(this, path);
             t.setPath(path);
+            // A translation that was stopped leaves no usable location.
+            if (holdsToken(path)) continue;
         }
         if (!t.enabled() || t.variable() || !checkPath(path, t) || !validHere(t, *this)) continue;
+        if (hasControlCharacter(path)) {
+            recordFailure(getName(), 280, {path, t.entry().id});
+            continue;
+        }
         Str arch = archSpecificPart(t);
-        script += "echo " + t.entry().id + " " + path + " " + (arch.empty() ? Str("EMPTY") : arch);
-        script += t.forceInstall() ? Str(" ") + NEVER_EXISTS + ";\n"
-                                   : " " + fileThereIfInstalled(t) + ";\n";
+        script += "echo " + scoutField(t.entry().id) + " " + scoutField(path) + " " +
+                  scoutField(arch.empty() ? Str("EMPTY") : arch) + " " +
+                  scoutField(t.forceInstall() ? Str(NEVER_EXISTS) : fileThereIfInstalled(t)) +
+                  ";\n";
         ++scouted;
     }
     script += "\n) |";
@@ -208,7 +235,7 @@ int InstallHost::processDfSequence(Str text, FileSystemInfo& info, int typeIndex
     }
     info.serverPath = field[1];
     const Str& space = field[2];
-    info.kbytesFree = std::atoi(space);
+    info.kbytesFree = decimalPrefix(space);
 
     if ((argInfo.kind == 1 || argInfo.kind == 2) && typeIndex >= 0) {
         InstallType t(typeIndex);

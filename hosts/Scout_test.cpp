@@ -11,6 +11,11 @@
 
 namespace {
 
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
 class ScoutTest : public HostTest {
   protected:
     void SetUp() override {
@@ -224,21 +229,39 @@ TEST_F(ScoutTest, ScoutReportsEachWantedTypeOnTheLocalHost) {
     type("REL", "relative/path");
     type("SUB", "@Home@/sub");
     argInfo.config.define(generic, "Home", dir.path().c_str());
+    // A blank is part of the path; a shell command in it is only text.
+    const std::string blank = dir.file("my dir/x"), odd = dir.file("a;touch pwned;b");
+    type("BLANK", blank);
+    type("ODD", odd);
+    // A line end would give the probe program a line of someone's choosing.
+    type("NL", dir.file("n\nBIN /etc EMPTY x"));
 
     Str out = h.scoutForInstall();
     EXPECT_EQ(doNotBlock, 0);
-    EXPECT_TRUE(logged("echo BIN " + bin + " EMPTY .installed/ZZ_BIN;")) << log();
-    EXPECT_TRUE(logged("echo FORCED " + forced + " EMPTY NoWaYThiExistS;"));
-    EXPECT_TRUE(logged("echo SUB " + dir.file("sub") + " EMPTY"));
-    EXPECT_FALSE(logged("echo CLI"));
-    EXPECT_FALSE(logged("echo REL"));
+    EXPECT_TRUE(logged("echo 'BIN' '" + bin + "' 'EMPTY' '.installed/ZZ_BIN';")) << log();
+    EXPECT_TRUE(logged("echo 'FORCED' '" + forced + "' 'EMPTY' 'NoWaYThiExistS';"));
+    EXPECT_TRUE(logged("echo 'SUB' '" + dir.file("sub") + "' 'EMPTY'"));
+    EXPECT_TRUE(logged("echo 'BLANK' '" + dir.file("my\\ dir/x") + "' 'EMPTY'"));
+    EXPECT_FALSE(logged("echo 'CLI'"));
+    EXPECT_FALSE(logged("echo 'REL'"));
+    EXPECT_FALSE(logged("echo 'NL'"));
     EXPECT_NE(report().find("relative/path"), std::string::npos) << report();
+    EXPECT_NE(report().find("  Error: The entered path `" + dir.file("n\nBIN /etc EMPTY x") +
+                            "' for NL holds a control character."),
+              std::string::npos)
+        << report();
     EXPECT_EQ(InstallType(Str("SUB")).entry().path, dir.file("sub").c_str());
+    EXPECT_FALSE(exists(dir.file("pwned")));
+    EXPECT_TRUE(exists(odd));
+    // Each directory about to be made is named, the deepest first.
+    EXPECT_NE(out.index("MADE:BLANK:" + blank + "\nMADE:BLANK:" + dir.file("my dir") + "\n"), -1)
+        << out;
 
     const struct {
         const char* type;
         std::string path;
-    } pushed[] = {{"BIN", bin}, {"FORCED", forced}, {"SUB", dir.file("sub")}};
+    } pushed[] = {
+        {"BIN", bin}, {"FORCED", forced}, {"SUB", dir.file("sub")}, {"BLANK", blank}, {"ODD", odd}};
     for (const auto& p : pushed) {
         SCOPED_TRACE(p.type);
         Str line = "GETFROM:" + h.getName() + ":" + p.type + "\n";

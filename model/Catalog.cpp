@@ -175,6 +175,11 @@ const CatalogEntry installTexts[] = {
     {183, "Reboot needed to complete Velkar installation."},
     {273, "The type of this machine could not be classified as a supported architecture because the SSH executable (%1$s) could not be found in the path (%2$s).  If need be set the 'SSH' environment variable to the fully qualified path of the SSH executable with 'dispadm environ set'."},
     {274, "  Standard Error: %1$s"},
+    {279, "  The configuration value `%1$s' grows without bound when translated; its translation was stopped."},
+    {280, "  Error: The entered path `%1$s' for %2$s holds a control character."},
+    {281, "  Not done because of the failure above:"},
+    {282, "    execute script `%1$s'"},
+    {283, "Finished, except for the parts named in the failure report.\n"},
 };
 // clang-format on
 

@@ -1,5 +1,9 @@
 #include "model/Cdrom.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
 #include "framework/qrx_exception.h"
@@ -27,6 +31,19 @@ Str serverManagedNode() {
     } catch (const QRX_Exception&) {
         return Str();
     }
+}
+
+// A relative medium path names a directory below the installer's working
+// directory; the engine on the host reads the images after changing into
+// the install location, so the path is made absolute once, here.
+Str absoluteLocalPath(const Str& path) {
+    bool drive = path.length() > 1 && path[1] == ':';
+    if (path.empty() || path[0] == '/' || drive) return path;
+    char* cwd = getcwd(nullptr, 0);
+    if (!cwd) return path;
+    Str absolute = Str(cwd) + (cwd[1] ? "/" : "") + path;
+    free(cwd);
+    return absolute;
 }
 
 Phase runPhase(Phase phase) {
@@ -78,6 +95,7 @@ int Cdrom::reset(const Str& spec, Phase phase) {
             dbFile << "Getting ServerManagedNode ->" << host << " Phase = " << phase << std::endl;
         } else {
             host = localName();
+            path = absoluteLocalPath(path);
             dbFile << "Getting localName ->" << host << " Phase = " << phase << std::endl;
         }
     } else {

@@ -1,7 +1,9 @@
 #include "model/Cdrom.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "hosts/host_test_fixture.h"
@@ -17,7 +19,9 @@ class CdromTest : public HostTest {
         mkdir(medium.c_str(), 0755);
         write("CONTENTS.LST", "QRX 3.1 server\n");
         write("PATCHES.LST", "none\n");
-        write("QRX.IND", "QRX:description:The server\nQRX:fp:BIN:generic::10:1\n");
+        write("QRX.IND",
+              "QRX:description:The server\nQRX:id:BIN:Binaries:server::\n"
+              "QRX:fp:BIN:generic::10:1\n");
     }
     void write(const std::string& name, const std::string& text) {
         std::ofstream(medium + "/" + name) << text;
@@ -26,6 +30,10 @@ class CdromTest : public HostTest {
 };
 
 TEST_F(CdromTest, SpecWithoutHostPartIsALocalPath) {
+    char* cwd = getcwd(nullptr, 0);
+    ASSERT_NE(cwd, nullptr);
+    const std::string here = cwd;
+    free(cwd);
     struct Case {
         std::string spec;
         std::string path;
@@ -33,6 +41,10 @@ TEST_F(CdromTest, SpecWithoutHostPartIsALocalPath) {
         {"/cdrom/qrx", "/cdrom/qrx"},
         {"c:/qrx", "c:/qrx"},  // one-letter drive: not a host name
         {"", ""},
+        // Relative to where the installer was started, not to wherever the
+        // engine on the host happens to be.
+        {"build/sample/medium", here + "/build/sample/medium"},
+        {"../m", here + "/../m"},
     };
     for (const Case& c : cases) {
         Cdrom m;
@@ -78,7 +90,9 @@ TEST_F(CdromTest, ListingsAndIndexesAreReadFromTheMediumDirectory) {
     m.getIndex("QRX.IND", suffixed);
     EXPECT_EQ(contents, "QRX 3.1 server\n");
     EXPECT_EQ(patches, "none\n");
-    EXPECT_EQ(plain, "QRX:description:The server\nQRX:fp:BIN:generic::10:1\n");
+    EXPECT_EQ(plain,
+              "QRX:description:The server\nQRX:id:BIN:Binaries:server::\n"
+              "QRX:fp:BIN:generic::10:1\n");
     EXPECT_EQ(suffixed, plain);
     EXPECT_TRUE(logged("CONTENTS.LST:\nQRX 3.1 server\n"));
     EXPECT_TRUE(logged("PATCHES.LST:\nnone\n"));

@@ -1,11 +1,15 @@
 #include "model/Configuration.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "engine/Args.h"
 #include "engine/Platform.h"
+#include "hosts/HostMessages.h"
 #include "hosts/InstallHost.h"
 #include "model/DebugLog.h"
 #include "model/InstallType.h"
@@ -18,6 +22,10 @@ namespace {
 // Lines longer than this are cut; the rest of such a line is dropped.
 const size_t kLineMax = 1999;
 
+// A translation longer than this is runaway substitution (a value that
+// names itself twice doubles with every pass), not a command or a path.
+const size_t kTranslatedMax = 1 << 20;
+
 // Translation nests through install-type subdirectory templates; a
 // template that names its own type would otherwise recurse without end.
 // Once the limit is hit every level gives up, or the passes of the outer
@@ -26,10 +34,25 @@ const int kMaxNesting = 16;
 thread_local int nesting = 0;
 thread_local bool abandoned = false;
 
-bool readConfigLine(std::istream& in, std::string& line) {
+// One line without its end (LF or CRLF); false at the end of the input.
+// cut: whether the line was longer than kLineMax.
+bool readConfigLine(std::istream& in, std::string& line, bool& cut) {
     if (!std::getline(in, line)) return false;
-    if (line.size() > kLineMax) line.resize(kLineMax);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    cut = line.size() > kLineMax;
+    if (cut) line.resize(kLineMax);
     return true;
+}
+
+// The length of text once every occurrence of token (non-overlapping, as
+// gsub replaces them) is replaced by value; worked out before replacing,
+// since the replaced text itself may not fit in memory.
+size_t translatedLength(const Str& text, const Str& token, const Str& value) {
+    size_t n = 0;
+    for (int at = text.index(token); at >= 0; at = text.index(token, at + token.length())) ++n;
+    size_t rest = size_t(text.length()) - n * size_t(token.length());
+    size_t each = size_t(value.length());
+    return n > (SIZE_MAX - rest) / each ? SIZE_MAX : rest + n * each;
 }
 
 // Entries with the same id: "generic" first, then ascending type.
@@ -42,6 +65,12 @@ bool typeBefore(const Str& a, const Str& b) {
 
 Str firstLineOf(const Str& value) {
     return value.contains('\n') ? Str(value.before('\n')) + "..." : value;
+}
+
+// Entries a configuration file may hold passwords in (the run settings of
+// these names): their values never reach the debug log.
+bool holdsPassword(const Str& id) {
+    return id == "RP" || id == "IP" || id == "ZapPassword";
 }
 
 enum class Form { Plain, Root, Parent };
@@ -88,14 +117,18 @@ Configuration::Configuration(char** texts) {
     addData(texts);
 }
 
-void Configuration::addFile(const Str& fileName) {
+bool Configuration::addFile(const Str& fileName) {
     sources_ += "+" + fileName;
-    std::ifstream in(fileName.chars());
-    if (!in) {
+    struct stat st;
+    std::ifstream in;
+    // A directory opens like a file and then reads as nothing at all.
+    if (stat(fileName.chars(), &st) == 0 && !S_ISDIR(st.st_mode)) in.open(fileName.chars());
+    if (!in.is_open()) {
         dbFile << "can't open configuration file `" << fileName << "'" << std::endl;
-        return;
+        return false;
     }
-    parse(in);
+    parse(in, fileName);
+    return true;
 }
 
 void Configuration::addData(const char* text) {
@@ -106,7 +139,7 @@ void Configuration::addData(const char* text) {
         return;
     }
     std::istringstream in(text);
-    parse(in);
+    parse(in, "(Str)");
 }
 
 void Configuration::addData(char** texts) {
@@ -118,14 +151,28 @@ void Configuration::addData(char** texts) {
     std::string joined;
     for (char** p = texts; *p; ++p) joined += *p;
     std::istringstream in(joined);
-    parse(in);
+    parse(in, "(StrList)");
 }
 
 void Configuration::parse(std::istream& in) {
+    parse(in, "(stream)");
+}
+
+void Configuration::parse(std::istream& in, const Str& source) {
     ConfigurationItem pending;
     int lines = 0;
+    int lineNumber = 0;
+    bool cut = false;
     std::string line;
-    while (readConfigLine(in, line)) {
+    while (readConfigLine(in, line, cut)) {
+        ++lineNumber;
+        if (cut) {
+            Str note = "line " + std::to_string(lineNumber) + " of `" + source +
+                       "' is longer than " + std::to_string(kLineMax) +
+                       " characters; the rest of it is ignored.";
+            dbFile << note << std::endl;
+            warnings_.put(note);
+        }
         if (line.empty() || line[0] == '#') continue;
         if (line.compare(0, 2, "%%") == 0) {
             if (!pending.type.empty() && !pending.id.empty()) {
@@ -158,13 +205,21 @@ void Configuration::store(const ConfigurationItem& item) {
     int index = 0, genericIndex = 0;
     int found = locate(item.type, item.id, index, genericIndex);
     dbFile << "New configuration item: type=" << item.type << ", id=" << item.id << "\n"
-           << firstLineOf(item.value) << std::endl;
+           << (holdsPassword(item.id) ? Str("xXx") : firstLineOf(item.value)) << std::endl;
     if (found) {
         items_[index] = item;
         dbFile << "replacing ci" << std::endl;
     } else {
         items_.insert(item, index);
     }
+}
+
+bool Configuration::take(const Str& type, const Str& id, Str& value) {
+    int index = 0, genericIndex = 0;
+    if (!locate(type, id, index, genericIndex)) return false;
+    value = items_[index].value;
+    items_.del(index);
+    return true;
 }
 
 int Configuration::locate(const Str& type, const Str& id, int& index, int& genericIndex) const {
@@ -257,8 +312,20 @@ Str Configuration::valueOf(const InstallHost* host, const Str& archType, const S
     return Str();
 }
 
+namespace {
+
+const Regex& tokenPattern() {
+    static const Regex pattern("@[A-Za-z_][-+A-Za-z0-9_]*@");
+    return pattern;
+}
+
+}  // namespace
+
+bool holdsToken(const Str& text) {
+    return text.contains(tokenPattern());
+}
+
 Str Configuration::translate(const InstallHost* host, const Str& text) const {
-    static const Regex tokenPattern("@[A-Za-z_][-+A-Za-z0-9_]*@");
     const Str archType = host ? host->getType() : generic;
     Str result(text);
     if (nesting >= kMaxNesting) {
@@ -268,7 +335,7 @@ Str Configuration::translate(const InstallHost* host, const Str& text) const {
     }
     ++nesting;
     for (int pass = 0; !abandoned; ++pass) {
-        Str token = result.at(tokenPattern);
+        Str token = result.at(tokenPattern());
         if (token.empty()) break;
         if (pass > 100) {
             dbFile << "Configuration translate ridiculous looping." << std::endl;
@@ -277,6 +344,13 @@ Str Configuration::translate(const InstallHost* host, const Str& text) const {
         Str name = token.at(1, token.length() - 2);
         Str value = valueOf(host, archType, name);
         if (value.empty()) dbFile << "Warning: empty substitution for " << name << std::endl;
+        if (value.length() > token.length() &&
+            translatedLength(result, token, value) > kTranslatedMax) {
+            dbFile << "Configuration translate ridiculous looping." << std::endl;
+            recordFailure(host ? host->getName() : argInfo.serverName, 279, {name});
+            abandoned = true;
+            break;
+        }
         int count = result.gsub(token, value);
         dbFile << "Substituted " << count << " instances of " << token << std::endl;
         if (count == 0) {

@@ -14,6 +14,10 @@ class InstallHost;
 // Architecture of entries that apply to every host.
 extern const Str generic;
 
+// Whether text still holds an @name@ token; after a translation, one that
+// was stopped (runaway or looping substitution).
+bool holdsToken(const Str& text);
+
 struct ConfigurationItem {
     Str type;   // "generic" or an interpreter type such as "solaris2"
     Str id;     // the name used between "@" signs
@@ -31,7 +35,8 @@ class Configuration {
 
     // Each records its source in sources() and merges the entries of the
     // text into the database; later entries replace earlier ones.
-    void addFile(const Str& fileName);
+    // false (nothing added) when the file cannot be read or is a directory.
+    bool addFile(const Str& fileName);
     void addData(const char* text);
     // Joins the null-terminated list without separators, then parses it.
     void addData(char** texts);
@@ -45,9 +50,14 @@ class Configuration {
     // Sets a value at run time; a name of a valid install type sets that
     // type's path instead.
     void define(const Str& type, const Str& id, const Str& value);
+    // Removes the entry (type, id) and gives its value; false when there is
+    // none.
+    bool take(const Str& type, const Str& id, Str& value);
 
     // text with every @name@ token replaced for host (null: "generic"),
-    // recursively, at most 101 passes.
+    // recursively, at most 101 passes. A translation that would grow past
+    // 1 MiB stops there, with failure 279 recorded for host (or the
+    // server); the text is returned as it stands, tokens included.
     Str translate(const InstallHost* host, const Str& text) const;
     // The fully translated value of one name.
     ConfigurationItem lookup(const InstallHost* host, const Str& name) const;
@@ -57,11 +67,17 @@ class Configuration {
 
     const Str& sources() const { return sources_; }
     const Array<ConfigurationItem>& items() const { return items_; }
+    // What the administrator should hear of the texts read so far: lines
+    // cut at 1999 characters.
+    const Array<Str>& warnings() const { return warnings_; }
 
   private:
+    // source names the text in warnings.
+    void parse(std::istream& in, const Str& source);
     void store(const ConfigurationItem& item);
     Str valueOf(const InstallHost* host, const Str& archType, const Str& name) const;
 
     Str sources_;
     Array<ConfigurationItem> items_;
+    Array<Str> warnings_;
 };

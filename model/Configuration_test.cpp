@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/Args.h"
+#include "engine/HostFailure.h"
 #include "hosts/InstallHost.h"
 #include "model/DebugLog.h"
 #include "model/InstallType.h"
@@ -70,16 +71,37 @@ TEST(ConfigurationParse, LogsNewReplacedAndInvalidEntries) {
     EXPECT_TRUE(log.has("Invalid configuration entry: type=, id=\n"));
 }
 
-TEST(ConfigurationParse, OverlongLinesAreCut) {
+TEST(ConfigurationParse, OverlongLinesAreCutAndSaidSo) {
     LogCapture log;
-    std::string text = "generic A\n" + std::string(5000, 'x') + "\n%%\n";
+    std::string text =
+        "generic A\n" + std::string(5000, 'x') + "\n" + std::string(1999, 'y') + "\n%%\n";
     Configuration config(text.c_str());
     ASSERT_EQ(config.items().length(), 1);
-    EXPECT_EQ(config.items()[0].value.length(), 1999);
+    EXPECT_EQ(config.items()[0].value.str(),
+              std::string(1999, 'x') + "\n" + std::string(1999, 'y'));
+    ASSERT_EQ(config.warnings().length(), 1);
+    EXPECT_EQ(config.warnings()[0],
+              "line 2 of `(Str)' is longer than 1999 characters; the rest of it is ignored.");
+}
+
+// A text written with CRLF line ends holds the same entries: no value ends
+// in a carriage return, and "%%" still closes an entry.
+TEST(ConfigurationParse, CrlfLineEndsReadAsLf) {
+    const char* lf = "# comment\ngeneric A\nx y\nz\n%%\n\nhpux10 A\n/bin/sh\n%% note\n";
+    std::string crlf;
+    for (const char* p = lf; *p; ++p) crlf += *p == '\n' ? std::string("\r\n") : std::string(1, *p);
+    Configuration config(crlf.c_str());
+    EXPECT_EQ(entries(config), entries(Configuration(lf)));
+    EXPECT_EQ(entries(config), (std::vector<std::string>{"generic A=x y\nz", "hpux10 A=/bin/sh"}));
 }
 
 TEST(ConfigurationParse, SourcesAndUnreadableFile) {
     LogCapture log;
+    testutil::TempDir dir;
+    Configuration none;
+    EXPECT_FALSE(none.addFile(dir.path().c_str()));  // a directory reads as nothing at all
+    EXPECT_FALSE(none.addFile("/nonexistent/config"));
+    EXPECT_TRUE(none.addFile(dir.write("c", "generic A\nx\n%%\n").c_str()));
     Configuration config(Str("/nonexistent/config"));
     const char* parts[] = {"generic A\n", "x\n%", "%\n", nullptr};
     config.addData(const_cast<char**>(parts));
@@ -165,6 +187,31 @@ TEST_F(Translation, RunawayStopsAfter101Passes) {
          ++p)
         ++passes;
     EXPECT_EQ(passes, 101u);
+}
+
+// A value that names itself twice doubles with every pass: the translation
+// stops at its bound instead of eating the memory, as a failure of the
+// server.
+TEST_F(Translation, DoublingValueStopsAtItsBoundAndFails) {
+    hostFailures.clear();
+    argInfo.serverName = "srv";
+    Configuration config("generic A\n@A@@A@\n%%\n");
+    Str result = config.translate(nullptr, "/x/@A@");
+    EXPECT_LE(result.length(), 1 << 20);
+    EXPECT_TRUE(holdsToken(result));
+    EXPECT_TRUE(log.has("Configuration translate ridiculous looping."));
+    EXPECT_TRUE(hostFailures.anyFailure());
+    EXPECT_NE(hostFailures.reportText().index(
+                  " Host srv:\n  The configuration value `A' grows without bound when "
+                  "translated; its translation was stopped."),
+              -1)
+        << hostFailures.reportText();
+    // A large value that does not grow further is no runaway.
+    Configuration big(("generic B\n" + std::string(1000, 'b') + "\n%%\n").c_str());
+    hostFailures.clear();
+    EXPECT_EQ(big.translate(nullptr, "@B@@B@").length(), 2000);
+    EXPECT_FALSE(hostFailures.anyFailure());
+    hostFailures.clear();
 }
 
 TEST_F(Translation, UnknownNameBecomesEmptyWithTraces) {

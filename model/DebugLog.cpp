@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,7 +44,10 @@ int reuseOwn(const char* path) {
     return fd;
 }
 
-int openSafely(const char* path) {
+// The default path: a fresh log each run. It lies in a world-writable
+// directory, so a planted link or a foreign file there is removed and
+// replaced, never written through.
+int openFresh(const char* path) {
     struct stat st;
     int fd = -1;
     if (lstat(path, &st) != 0) {
@@ -71,15 +75,34 @@ int openSafely(const char* path) {
     return fd;
 }
 
+// A path the administrator named: whatever is there belongs to someone, so
+// it is only ever appended to (our own plain file) or written as a device;
+// anything else, a link included, is refused and left as it is.
+int openAppending(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return errno == ENOENT ? createFresh(path) : -1;
+    if (S_ISCHR(st.st_mode)) return openDevice(path);
+    if (!S_ISREG(st.st_mode)) return -1;
+    int fd = ::open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && !safeToReuse(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+const char kBuiltInPath[] = "/tmp/velkar.sinstall";
+
 }  // namespace
 
 DebugLogBuf::~DebugLogBuf() {
     close();
 }
 
-bool DebugLogBuf::open(const std::string& path) {
+bool DebugLogBuf::open(const std::string& path, DebugLogMode mode) {
     close();
-    fd_ = openSafely(path.c_str());
+    fd_ = mode == DebugLogMode::Fresh ? openFresh(path.c_str()) : openAppending(path.c_str());
     setp(buf_, buf_ + sizeof buf_);
     return fd_ >= 0;
 }
@@ -137,19 +160,28 @@ int DebugLogBuf::sync() {
 
 std::string defaultDebugLogPath() {
     const char* env = getenv("QUILLSET_DEBUG_LOG");
-    return env && *env ? env : "/tmp/velkar.sinstall";
+    return env && *env ? env : kBuiltInPath;
 }
 
 DebugLog::DebugLog() : std::ostream(&buf_) {
     // Lines must reach the file before a fork or a crash: flush every write.
     setf(std::ios::unitbuf);
-    reopen(defaultDebugLogPath());
+    std::string path = defaultDebugLogPath();
+    if (!reopen(path) && path != kBuiltInPath)
+        std::fprintf(stderr,
+                     "Warning: the debug log `%s' is not used (only a new file or a plain "
+                     "file of this user is appended to); nothing is logged.\n",
+                     path.c_str());
 }
 
 bool DebugLog::reopen(const std::string& path) {
+    return reopen(path, path == kBuiltInPath ? DebugLogMode::Fresh : DebugLogMode::Append);
+}
+
+bool DebugLog::reopen(const std::string& path, DebugLogMode mode) {
     flush();
     path_ = path;
-    bool ok = buf_.open(path);
+    bool ok = buf_.open(path, mode);
     clear();
     return ok;
 }

@@ -1,24 +1,30 @@
 // The debug log `dbFile`: every trace line of the installer, the timer's
 // laps and the echo of every status line.
 //
-// Opened (truncated, mode 0664) before main on "/tmp/velkar.sinstall", or on
-// the path in the environment variable QUILLSET_DEBUG_LOG when that is set
-// (so that parallel test runs keep separate logs). The installer runs as
-// root in a world-writable directory, so the log is never opened through a
-// symbolic link or onto a file with other links or another owner: such an
-// entry is removed and the log created afresh. A log that cannot be opened
-// swallows its output; the run goes on.
+// Opened before main on "/tmp/velkar.sinstall" (truncated, mode 0664), or on
+// the path in the environment variable QUILLSET_DEBUG_LOG when that is set.
+// The installer runs as root in a world-writable directory, so the log is
+// never written through a symbolic link or onto a file with other links or
+// another owner. At the built-in path such an entry is removed and the log
+// created afresh; a path the administrator named is appended to when it is
+// a plain file of ours with one link (or written when it is a device) and
+// otherwise refused with a warning, never removed or truncated. A log that
+// cannot be opened swallows its output; the run goes on.
 #pragma once
 
 #include <ostream>
 #include <streambuf>
 #include <string>
 
+// Fresh: a new log, replacing what stands at the path (the built-in path).
+// Append: added to what is there, or refused (a path someone named).
+enum class DebugLogMode { Fresh, Append };
+
 class DebugLogBuf : public std::streambuf {
   public:
     ~DebugLogBuf() override;
     // Closes any open log and opens path safely; false when it cannot.
-    bool open(const std::string& path);
+    bool open(const std::string& path, DebugLogMode mode);
     void close();
     bool isOpen() const { return fd_ >= 0; }
 
@@ -36,8 +42,10 @@ class DebugLogBuf : public std::streambuf {
 class DebugLog : public std::ostream {
   public:
     DebugLog();
-    // Opens another path (tests use this to read back what was logged).
+    // Opens another path the way start-up would (tests use this to read
+    // back what was logged), or in the given mode.
     bool reopen(const std::string& path);
+    bool reopen(const std::string& path, DebugLogMode mode);
     const std::string& path() const { return path_; }
 
   private:

@@ -5,6 +5,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "tests/test_util.h"
 
 namespace {
@@ -13,11 +15,11 @@ struct Restore {
     ~Restore() { dbFile.reopen(defaultDebugLogPath()); }
 };
 
-TEST(DebugLog, TruncatesAndWritesWithMode0664) {
+TEST(DebugLog, FreshLogTruncatesAndWritesWithMode0664) {
     testutil::TempDir dir;
     std::string log = dir.write("log", "old contents\n");
     Restore restore;
-    ASSERT_TRUE(dbFile.reopen(log));
+    ASSERT_TRUE(dbFile.reopen(log, DebugLogMode::Fresh));
     dbFile << "line one" << std::endl;
     EXPECT_EQ(testutil::readFile(log), "line one\n");
     struct stat st;
@@ -35,7 +37,7 @@ TEST(DebugLog, NeverWritesThroughPlantedLinks) {
     ASSERT_EQ(link(victim.c_str(), hardlinked.c_str()), 0);
     Restore restore;
     for (const std::string& log : {symlinked, hardlinked}) {
-        ASSERT_TRUE(dbFile.reopen(log)) << log;
+        ASSERT_TRUE(dbFile.reopen(log, DebugLogMode::Fresh)) << log;
         dbFile << "trace" << std::endl;
         EXPECT_EQ(testutil::readFile(log), "trace\n") << log;
         struct stat st;
@@ -67,6 +69,45 @@ TEST(DebugLog, DevicesAreWrittenAndOtherEntriesKept) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     ASSERT_EQ(lstat(sub.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// A path the administrator names is appended to when it is a file of ours;
+// anything else there belongs to someone and is left exactly as it was.
+TEST(DebugLog, NamedPathIsAppendedToOrRefused) {
+    testutil::TempDir dir;
+    Restore restore;
+    std::string own = dir.write("own.log", "earlier run\n");
+    ASSERT_TRUE(dbFile.reopen(own));
+    dbFile << "this run" << std::endl;
+    EXPECT_EQ(testutil::readFile(own), "earlier run\nthis run\n");
+
+    std::string fresh = dir.file("new.log");
+    ASSERT_TRUE(dbFile.reopen(fresh));
+    dbFile << "first" << std::endl;
+    EXPECT_EQ(testutil::readFile(fresh), "first\n");
+
+    std::string victim = dir.write("victim", "precious\n");
+    std::string foreign = dir.write("foreign.log", "someone's\n");
+    std::string symlinked = dir.file("sym.log");
+    std::string hardlinked = dir.file("hard.log");
+    ASSERT_EQ(symlink(victim.c_str(), symlinked.c_str()), 0);
+    ASSERT_EQ(link(victim.c_str(), hardlinked.c_str()), 0);
+    std::vector<std::string> refused = {symlinked, hardlinked};
+    if (geteuid() == 0) {  // another owner's file needs root to make
+        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+        refused.push_back(foreign);
+    }
+    for (const std::string& log : refused) {
+        EXPECT_FALSE(dbFile.reopen(log)) << log;
+        dbFile << "trace" << std::endl;
+    }
+    EXPECT_EQ(testutil::readFile(victim), "precious\n");
+    EXPECT_EQ(testutil::readFile(foreign), "someone's\n");
+    struct stat st;
+    ASSERT_EQ(lstat(symlinked.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
 }
 
 TEST(DebugLog, UnopenableLogSwallowsOutput) {

@@ -1,5 +1,6 @@
 #include "model/FilePack.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,9 +12,10 @@
 
 namespace {
 
-// A decimal field; 0 when missing or not a number.
+// A decimal field; 0 when missing, not a number or beyond an int.
 int number(const Str& field) {
-    return atoi(field.chars());
+    std::int64_t n = decimalPrefix(field);
+    return n >= INT_MIN && n <= INT_MAX ? int(n) : 0;
 }
 
 DistKind distribution(const Str& word, bool prefixes) {
@@ -79,7 +81,7 @@ FilePack::FilePack(const Str& indexPath, const Str* fields) : path_(indexPath) {
     installType_ = typeIndex(fields[2]);
     arch_ = fields[3];
     installedCheck_ = fields[4];
-    sizeKB_ = number(fields[5]);
+    sizeKB_ = decimalPrefix(fields[5]);
     fileNumber_ = number(fields[6]);
     kind_ = sizeKB_ == 0 && fileNumber_ == 0 ? DIST_NONE : distribution(arch_, true);
 }
@@ -92,9 +94,8 @@ Str FilePack::pathToDescription() const {
 }
 
 Str FilePack::dump() const {
-    char numbers[32];
-    snprintf(numbers, sizeof numbers, "%d:%d", sizeKB_, fileNumber_);
-    return typeId(installType_) + ":" + arch_ + ":" + installedCheck_ + ":" + numbers;
+    return typeId(installType_) + ":" + arch_ + ":" + installedCheck_ + ":" +
+           std::to_string(sizeKB_) + ":" + std::to_string(fileNumber_);
 }
 
 std::ostream& operator<<(std::ostream& out, const FilePack& fp) {

@@ -3,6 +3,7 @@
 // window front end offers, each for one install type.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 
 #include "model/Array.h"
@@ -44,7 +45,7 @@ class FilePack {
     int installType() const { return installType_; }
     const Str& arch() const { return arch_; }
     const Str& installedCheck() const { return installedCheck_; }
-    int sizeKB() const { return sizeKB_; }
+    std::int64_t sizeKB() const { return sizeKB_; }
     int fileNumber() const { return fileNumber_; }
 
     // <medium>/FILE<n>.PKT and <medium>/CFG/FILE<n>.CFG
@@ -60,7 +61,7 @@ class FilePack {
     int installType_ = -1;
     Str arch_;
     Str installedCheck_;
-    int sizeKB_ = 0;
+    std::int64_t sizeKB_ = 0;
     int fileNumber_ = 0;
 };
 

@@ -209,6 +209,8 @@ int InstallType::init(const Str* fields) const {
 Str InstallType::dump() const {
     const InstallTypeData& d = entry();
     Str out = d.variable ? "@" + d.id + "@" : d.id;
+    // A declaration of the name alone: any further field would make it valid.
+    if (d.validFor == INVALID) return out;
     out += ":" + d.label + ":" + validityWord(d.validFor) + ":" + d.options + ":";
     if (d.choices.length() > 0) {
         out += "choices=";

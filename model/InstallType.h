@@ -63,7 +63,8 @@ class InstallType {
 
     // initialize() on the type's entry; 0 for no type.
     int init(const Str* fields) const;
-    // The declaration as index fields joined by ":".
+    // The declaration as index fields joined by ":"; the name alone for a
+    // type declared invalid.
     Str dump() const;
 
     // Backslashes become "/"; the linked type follows.

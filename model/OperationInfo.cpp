@@ -64,6 +64,14 @@ int splitFields(const Str& line, Str* fields) {
     return count;
 }
 
+// Index text is printable: a control character other than a tab marks a
+// file that is no index (a binary, a damaged copy).
+bool isText(const std::string& line) {
+    for (unsigned char c : line)
+        if (c < 0x20 ? c != '\t' : c == 0x7f) return false;
+    return true;
+}
+
 // The entry of the chosen kind that serves type on arch.
 template <class T>
 const T& entryFor(const Array<T>& entries, const InstallType& type, const Str& arch) {
@@ -83,8 +91,7 @@ OperationInfo::OperationInfo(const Str& name) {
     argInfo.cdrom.getIndex(name, text);
     if (text.empty()) return;
     std::istringstream in(text.str());
-    parse(in);
-    valid_ = 1;
+    load(in);
 }
 
 OperationInfo::OperationInfo(const char* text, const Str& productName) : productName_(productName) {
@@ -95,21 +102,49 @@ OperationInfo::OperationInfo(const char* text, const Str& productName) : product
     }
     indexPath_ = "in-memory";
     std::istringstream in(text);
-    parse(in);
-    valid_ = 1;
+    load(in);
 }
 
-void OperationInfo::parse(std::istream& in) {
+void OperationInfo::load(std::istream& in) {
+    // The types an index declares go into the process-wide table: a
+    // rejected index must leave the table as it found it.
+    const Array<InstallTypeData> types = InstallType::data;
+    const int upgrade = upgrade_hack;
+    if (parse(in) && declaredTypes_ > 0) {
+        valid_ = 1;
+        return;
+    }
+    dbFile << "index rejected: "
+           << (declaredTypes_ > 0 ? "lines that do not parse" : "no install type") << std::endl;
+    InstallType::data = types;
+    upgrade_hack = upgrade;
+    valid_ = 0;
+}
+
+bool OperationInfo::parse(std::istream& in) {
+    bool clean = true;
     std::string line;
     while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() > kLineMax) line.resize(kLineMax);
+        if (!isText(line)) {
+            dbFile << "index line is not text" << std::endl;
+            clean = false;
+            continue;
+        }
         Str fields[kIndexFields];
         int count = splitFields(Str(line), fields);
         if (count == 0) continue;
+        if (count < 2) {
+            dbFile << "index line without an entry kind: " << line << std::endl;
+            clean = false;
+            continue;
+        }
         if (productName_.empty()) productName_ = fields[0];
         if (fields[0] != productName_) continue;
         parseLine(fields, count);
     }
+    return clean;
 }
 
 void OperationInfo::parseLine(const Str* fields, int count) {
@@ -152,7 +187,9 @@ void OperationInfo::parseLine(const Str* fields, int count) {
         if (name.index('@') == 0) name = Str(name.after('@')).before('@');
         Str declaration[kIndexFields - 2];
         for (int i = 2; i < kIndexFields; ++i) declaration[i - 2] = fields[i];
-        if (!InstallType(name).init(declaration))
+        if (InstallType(name).init(declaration))
+            ++declaredTypes_;
+        else
             dbFile << "Bogus installType id entry!!!" << std::endl;
     } else {
         dbFile << "can't handle `" << kind << "' index entry" << std::endl;
@@ -227,8 +264,10 @@ Str OperationInfo::catalog() const {
         out += tag + ":depends:" + dependsOn_[i] + "\n";
     for (int i = patchIds_.length() - 1; i >= 0; --i)
         out += tag + ":patch_id:" + patchIds_[i] + "\n";
+    // Only declared types: one that a name alone brought into the table has
+    // no declaration to write, and would read back as declared.
     for (int i = 0; i < InstallType::data.length(); ++i)
-        out += tag + ":id:" + InstallType(i).dump() + "\n";
+        if (!InstallType::data[i].label.empty()) out += tag + ":id:" + InstallType(i).dump() + "\n";
     for (int i = 0; i < filePacks_.length(); ++i) out += tag + ":fp:" + filePacks_[i].dump() + "\n";
     for (int i = 0; i < scripts_.length(); ++i) out += tag + ":script:" + scripts_[i].dump() + "\n";
     for (int i = 0; i < guiItems_.length(); ++i) out += tag + ":gui:" + guiItems_[i].dump() + "\n";

@@ -1,6 +1,7 @@
 // A product index: the parsed form of one ".IND" file of the medium (or of
-// a text). Malformed lines are reported to the debug log and skipped; the
-// parse never stops the run.
+// a text). Malformed entries are reported to the debug log and skipped; the
+// parse never stops the run. An index is valid only when all its lines are
+// index text and it declares at least one install type.
 #pragma once
 
 #include <istream>
@@ -24,7 +25,9 @@ class OperationInfo {
     // An index given as text.
     OperationInfo(const char* text, const Str& productName);
 
-    void parse(std::istream& in);
+    // Reads the entries; false when a line is not index text (a control
+    // character, or no entry kind after the product tag).
+    bool parse(std::istream& in);
 
     int IsValid() const { return valid_; }
     const Str& productName() const { return productName_; }
@@ -51,6 +54,10 @@ class OperationInfo {
     Str catalog() const;
 
   private:
+    // Parses and judges: valid only when every line parses and at least
+    // one install type is declared; a rejected index leaves the install
+    // type table and the upgrade mark as they were.
+    void load(std::istream& in);
     void parseLine(const Str* fields, int count);
     void addGuiItem(const Str* fields);
     void describe(const Str& text);
@@ -69,6 +76,7 @@ class OperationInfo {
     Str infoObject_;
     int valid_ = 0;
     int pcInstall_ = 0;
+    int declaredTypes_ = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const OperationInfo& info);

@@ -130,6 +130,76 @@ TEST_F(IndexTest, FilePackSelection) {
     EXPECT_EQ(findFilePackSpecific(lib, "solaris2", "srv").fileNumber(), 4);
 }
 
+// The catalogue written for an index, read as an index into an empty type
+// table, is the same index: the same text again and the same types.
+TEST_F(IndexTest, CatalogReadsBackAsTheSameIndex) {
+    InstallType::data = Array<InstallTypeData>();
+    OperationInfo info((std::string(kIndex) + "QRX:id:NOLABEL::server::default=/n\n").c_str(),
+                       "QRX");
+    const Str written = info.catalog();
+    const Array<InstallTypeData> types = InstallType::data;
+    InstallType::data = Array<InstallTypeData>();
+    OperationInfo again(written.chars(), "QRX");
+    ASSERT_TRUE(again.IsValid());
+    EXPECT_EQ(again.catalog(), written);
+    // Types that only a name brought in have no declaration to write.
+    EXPECT_EQ(written.index(":id:NOT_DECLARED_HERE"), -1) << written;
+    for (int i = 0; i < types.length(); ++i) {
+        const InstallTypeData& was = types[i];
+        if (was.label.empty()) continue;
+        SCOPED_TRACE(was.id.str());
+        InstallType now(InstallType::id(was.id));
+        ASSERT_GE(now.index(), 0);
+        const InstallTypeData& d = now.entry();
+        EXPECT_EQ(d.label, was.label);
+        EXPECT_EQ(d.validFor, was.validFor);
+        EXPECT_EQ(d.defaultPath, was.defaultPath);
+        EXPECT_EQ(d.choices.length(), was.choices.length());
+        EXPECT_EQ(d.extraText, was.extraText);
+        EXPECT_EQ(d.linkedType, was.linkedType);
+        EXPECT_EQ(d.variable, was.variable);
+    }
+}
+
+// Only index text that declares install types is an index; a rejected one
+// leaves the type table and the upgrade mark as they were.
+TEST_F(IndexTest, DamagedIndexIsRejectedAndChangesNothing) {
+    std::string noise;
+    unsigned seed = 3;
+    for (int i = 0; i < 2048; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise += char(seed >> 16);
+    }
+    struct Case {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"random bytes", noise},
+        {"a control character", "QRX:id:BIN:Binaries:server::\nQRX:upgrade\nQRX:revision:\x01\n"},
+        {"no install type", "QRX:description:x\nQRX:upgrade\nQRX:fp:BIN:generic::10:1\n"},
+        {"a line without a kind", "QRX:id:BIN:Binaries:server::\nQRX:upgrade\nQRX\n"},
+        {"only an invalid type", "QRX:id:BIN\nQRX:upgrade\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallType::data = Array<InstallTypeData>();
+        InstallType(Str("KEPT")).entry().path = "/kept";
+        upgrade_hack = 0;
+        OperationInfo info(c.text.c_str(), "QRX");
+        EXPECT_FALSE(info.IsValid());
+        ASSERT_EQ(InstallType::data.length(), 1);
+        EXPECT_EQ(InstallType::data[0].id, "KEPT");
+        EXPECT_EQ(InstallType::data[0].path, "/kept");
+        EXPECT_EQ(upgrade_hack, 0);
+    }
+    // CRLF line ends are line ends.
+    InstallType::data = Array<InstallTypeData>();
+    OperationInfo crlf("QRX:description:d\r\nQRX:id:BIN:Binaries:server::\r\n", "QRX");
+    EXPECT_TRUE(crlf.IsValid());
+    EXPECT_EQ(crlf.description(), "d");
+    EXPECT_EQ(type("BIN").entry().label, "Binaries");
+}
+
 TEST_F(IndexTest, CatalogParsesBackToSameEntries) {
     OperationInfo info(kIndex, "QRX");
     OperationInfo again(info.catalog().chars(), "QRX");

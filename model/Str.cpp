@@ -212,3 +212,19 @@ int readline(std::istream& in, Str& str, char terminator, int discard) {
     str = Str(line);
     return consumed;
 }
+
+std::int64_t decimalPrefix(const Str& text) {
+    // strtoll stops at its limits instead of overflowing.
+    return std::strtoll(text.chars(), nullptr, 10);
+}
+
+Str shellWord(const Str& text) {
+    Str quoted("'");
+    for (char c : text.str()) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}

@@ -9,6 +9,7 @@
 
 #include <regex.h>
 
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -260,5 +261,15 @@ std::ostream& operator<<(std::ostream& out, const SubStr& s);
 // when discard is set. Returns the number of characters consumed (the
 // terminator included), 0 at end of input.
 int readline(std::istream& in, Str& str, char terminator = '\n', int discard = 1);
+
+// The decimal number at the start of text as atoll reads it (blanks, a
+// sign, digits; 0 when there is none), held at the 64-bit limits instead of
+// overflowing.
+std::int64_t decimalPrefix(const Str& text);
+
+// text as one word of a Bourne shell command line: between single quotes,
+// each single quote of its own written as '\''. Nothing in it is then
+// expanded, split or run by the shell.
+Str shellWord(const Str& text);
 
 QS_ARRAY_LABEL(Str, "ptArray.Str");

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "tests/test_util.h"
+
 namespace {
 
 TEST(Str, SearchesForwardAndBackward) {
@@ -129,6 +131,17 @@ TEST(Str, ConcatenationAndCompare) {
     EXPECT_EQ(compare(Str("a"), "a"), 0);
     EXPECT_TRUE(Str("x") != "y");
     EXPECT_EQ(Str(static_cast<const char*>(nullptr)), "");
+}
+
+// The shell hands a quoted text back byte for byte as one argument.
+TEST(Str, ShellWordIsOneUnexpandedWord) {
+    for (const char* text : {"", "/opt/my dir", "it's", "''", "$HOME `id` $(id) ; | & > *",
+                             "a\\b\\'c", "tab\tand\nnewline", "  lead and trail  "}) {
+        testutil::RunResult r =
+            testutil::run({"sh", "-c", "printf '[%s]' " + shellWord(text).str()});
+        EXPECT_EQ(r.status, 0) << text;
+        EXPECT_EQ(r.out, std::string("[") + text + "]");
+    }
 }
 
 }  // namespace

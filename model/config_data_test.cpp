@@ -124,8 +124,8 @@ const char kHpuxMkdir[] =
     R"x((d=`expr $MDIR : "\\(/\\)"`;if [ "$d" = 0 ];then d="";fi;IFS=/;set $MDIR;for i do d="$d$i";if [ -n "$d" -a ! -d "$d" ];then mkdir "$d";fi;d="$d/";done))x";
 
 const char kW32Mkdir[] =
-    "mkdir -p $MDIR; MDIR=`slash echo $MDIR`; echo Y | cacls $MDIR /G Administrators:F "
-    "Everyone:R >&2";
+    "mkdir -p \"$MDIR\"; MDIR=`slash echo \"$MDIR\"`; echo Y | cacls \"$MDIR\" /G "
+    "Administrators:F Everyone:R >&2";
 
 const char kGenericDf[] = R"(RWD=`/bin/pwd`
 echo `df -k . | tail +2` | (read a b c d e f; echo "DF_DATA#$RWD#$a#$d:1k#$f"))";
@@ -144,27 +144,33 @@ else
   echo "DF_DATA#FAILED"
 fi)x";
 
-const char kProbe[] = R"x(while read T RD AD IF; do
-if [ -f /tmp/TransferEnv ]; then
-  rm /tmp/TransferEnv
-fi
-  if [ ! -d $RD -a "@CreatePaths@" = "0" ]; then
+const char kProbe[] = R"x({
+qs_make() {
+  qs_d=$1
+  while [ ! -d "$qs_d" -a ! -f "$qs_d" -a ! -h "$qs_d" ]; do
+    echo "MADE:$T:$qs_d"
+    qs_d=`dirname "$qs_d"`
+  done
+  MDIR=$1;@mkdirCommand@
+}
+while read T RD AD IF; do
+  if [ ! -d "$RD" -a "@CreatePaths@" = "0" ]; then
     echo "CREATE_FAILURE:$T"
-  elif [ ! -d $RD ]; then
-    MDIR=$RD;@mkdirCommand@
-    if [ ! -d $RD ]; then
+  elif [ ! -d "$RD" ]; then
+    qs_make "$RD"
+    if [ ! -d "$RD" ]; then
        echo "READONLY:$T"
     fi
   fi
-  if [ -d $RD ]; then
+  if [ -d "$RD" ]; then
     ADP=$RD
-    if [ $AD != EMPTY ]; then
+    if [ "$AD" != EMPTY ]; then
       ADP=$RD/$AD
-      if [ ! -d $ADP ]; then
-        (cd $RD;MDIR=$RD/$AD;@mkdirCommand@)
+      if [ ! -d "$ADP" ]; then
+        (cd "$RD";qs_make "$ADP")
       fi
     fi
-    if [ ! -d $ADP ]; then
+    if [ ! -d "$ADP" ]; then
       echo "READONLY:$T"
     elif [ -r "$ADP/$IF" ]; then
       IPF="$ADP/.installed/$PFN$T"
@@ -175,20 +181,23 @@ fi
       fi
     else
       PF="$ADP/$PFN$T"
-      if [ ! -f $PF ] || expr `cat $PF` : '.*:\('$HN'\)$' >@DevNull@; then
-        if @nonBuiltinEcho@ "GETFROM:$HN">$PF; then
+      PC=
+      if [ -f "$PF" ]; then PC=`sed -n 1p "$PF"`; fi
+      if [ ! -f "$PF" ] || expr "x$PC" : '.*:\('"$HN"'\)$' >@DevNull@; then
+        if @nonBuiltinEcho@ "GETFROM:$HN">"$PF"; then
           echo "GETFROM:$HN:$T"
-          cd $ADP
+          cd "$ADP"
           @dfSequence@
         else
           echo "READONLY:$T"
         fi
       else
-        echo `cat $PF`":$T"
+        echo "$PC:$T"
       fi
     fi
   fi
-done)x";
+done
+})x";
 
 const char kSetAttrs[] = R"x(BINP=@BIN@/bin;
 @Env@
@@ -436,7 +445,7 @@ TEST_F(BuiltInConfiguration, Uw2HostGetsOnlyGenericEntries) {
         EXPECT_EQ(value(&uw2, key.first.c_str()), value(&plain, key.first.c_str())) << key.first;
     }
     EXPECT_EQ(value(&uw2, "Shell"), "/bin/sh");
-    EXPECT_EQ(value(&uw2, "mkdirCommand"), "/bin/mkdir -p $MDIR");
+    EXPECT_EQ(value(&uw2, "mkdirCommand"), "/bin/mkdir -p \"$MDIR\"");
     EXPECT_EQ(value(&uw2, "dfSequence"), kGenericDf);
     EXPECT_EQ(value(&uw2, "unpackOptions"), "-u");
 }

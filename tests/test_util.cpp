@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -86,7 +88,8 @@ void setNonBlocking(int fd) {
 }  // namespace
 
 RunResult run(const std::vector<std::string>& argv, const std::string& input,
-              const std::vector<std::string>& env, int timeoutSeconds) {
+              const std::vector<std::string>& env, int timeoutSeconds,
+              const SignalWhen& signalWhen) {
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -111,7 +114,8 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input,
     setNonBlocking(in[1]);
     RunResult r;
     size_t written = 0;
-    if (input.empty()) {
+    bool signalPending = signalWhen.signal != 0;
+    if (input.empty() && !signalPending) {
         close(in[1]);
         in[1] = -1;
     }
@@ -126,23 +130,29 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input,
             kill(pid, SIGKILL);
             break;
         }
-        if (poll(fds, in[1] >= 0 ? 3 : 2, left) < 0 && errno != EINTR) break;
+        bool writing = in[1] >= 0 && written < input.size();
+        if (poll(fds, writing ? 3 : 2, left) < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[65536];
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 (i == 0 ? r.out : r.err).append(buf, size_t(n));
+                if (signalPending && r.out.find(signalWhen.text) != std::string::npos) {
+                    kill(pid, signalWhen.signal);
+                    signalPending = false;
+                }
             } else if (n == 0 || errno != EAGAIN) {
                 close(fds[i].fd);
                 (i == 0 ? out[0] : err[0]) = -1;
                 --open;
             }
         }
-        if (in[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+        if (in[1] >= 0 && written < input.size() &&
+            (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
             ssize_t n = write(in[1], input.data() + written, input.size() - written);
             if (n > 0) written += size_t(n);
-            if (n < 0 || written == input.size()) {
+            if (n < 0 || (written == input.size() && signalWhen.signal == 0)) {
                 close(in[1]);
                 in[1] = -1;
             }
@@ -166,6 +176,26 @@ bool portAccepts(const std::string& address, unsigned short port) {
     bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(s);
     return ok;
+}
+
+void serveOnlyWhileTheTestRuns(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);  // the test ended before the line above
+    close_range(3, ~0U, 0);
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string bytes(n, '\0');
+    for (char& c : bytes) c = char(gen() & 0xff);
+    return bytes;
+}
+
+std::string cksumOf(const std::string& data) {
+    RunResult r = run({"cksum"}, data);
+    if (r.status != 0) return "cksum failed: " + r.err;
+    size_t end = r.out.find_last_not_of(" \n");
+    return r.out.substr(0, end == std::string::npos ? 0 : end + 1);
 }
 
 }  // namespace testutil
