@@ -148,7 +148,7 @@ zug_cs* zug_cs_new(const char* name) {
     strcpy(cs->name, norm);
     cs->to_u = cs->from_u = NO_ICONV;
     if (strcmp(norm, "UTF8") == 0) {
-        cs->utf8 = 1;
+        cs->utf8 = cs->ascii = 1;
         return cs;
     }
     cs->to_u = iconv_open("UTF-8", norm);
