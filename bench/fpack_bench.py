@@ -213,7 +213,13 @@ class Mounts:
         # The ext4 first, then its loop device, which holds the image open
         # on the tmpfs.
         for m in reversed(self.mounted):
-            if subprocess.run(["umount", m]).returncode != 0:
+            # A detached loop device lets go of its image a moment later:
+            # a few tries, then a lazy unmount.
+            for _ in range(50):
+                if subprocess.run(["umount", m], stderr=subprocess.DEVNULL).returncode == 0:
+                    break
+                time.sleep(0.1)
+            else:
                 subprocess.run(["umount", "-l", m])
             if m == self.ext4 and self.loop:
                 subprocess.run(["losetup", "-d", self.loop])
