@@ -4,7 +4,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
 
-.PHONY: all deps deps-test build build-asan test test-release test-asan demo demo-clean format clean
+.PHONY: all deps deps-test deps-bench build build-asan test test-release test-asan bench demo demo-clean format clean
 
 all: build
 
@@ -15,6 +15,9 @@ deps:
 
 deps-test:
 	@scripts/install-deps.sh test
+
+deps-bench:
+	@scripts/install-deps.sh bench
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -32,6 +35,25 @@ test-asan: build-asan deps-test
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
 test: test-release test-asan
+
+# fpack against tar, rm -rf, md5sum and lz4 -1 (as root; not part of
+# `make test`). BENCH_BASE=<git ref> times that revision's fpack in the same
+# rounds, as the "old" rows; BENCH_ARGS passes options to the script.
+BENCH_BUILD ?= build-bench
+BENCH_BASE ?=
+BENCH_ARGS ?=
+bench: deps-bench
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DQS_WERROR=ON
+	cmake --build $(BENCH_BUILD) --target fpack bench_io -j$(JOBS)
+ifneq ($(BENCH_BASE),)
+	rm -rf $(BENCH_BUILD)/base-src && mkdir -p $(BENCH_BUILD)/base-src
+	git archive --format=tar $(BENCH_BASE) | tar -x -C $(BENCH_BUILD)/base-src
+	cmake -S $(BENCH_BUILD)/base-src -B $(BENCH_BUILD)/base -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BENCH_BUILD)/base --target fpack bench_io -j$(JOBS)
+endif
+	bench/fpack_bench.py --fpack $(BENCH_BUILD)/fpack/fpack --bench-io $(BENCH_BUILD)/bench/bench_io \
+	  $(if $(BENCH_BASE),--other-fpack $(BENCH_BUILD)/base/fpack/fpack \
+	  --other-bench-io $(BENCH_BUILD)/base/bench/bench_io) $(BENCH_ARGS)
 
 demo: build
 	@scripts/demo.sh $(BUILD)

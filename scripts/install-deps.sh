@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages that building and running the programs need
-# ("install-deps.sh build", the default), or those and what the tests need
-# besides ("install-deps.sh test"): the X tools of the window tests and the
+# ("install-deps.sh build", the default), those and what the benchmark of
+# `make bench` runs ("install-deps.sh bench"), or those and what the tests
+# need besides ("install-deps.sh test"): the X tools of the window tests and the
 # servers that the peer tests start themselves (sshd, inetd with in.rshd and
 # in.rexecd). A server package installed here is left with its system
 # service disabled and not running, since the tests start private instances
@@ -16,14 +17,16 @@ BUILD_PACKAGES="build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev
 TEST_PACKAGES="clang-format cpio lz4 bc python3 xvfb xdotool imagemagick x11-utils \
   twm xfonts-base xfonts-75dpi \
   openssh-server openbsd-inetd rsh-server rsh-client"
+BENCH_PACKAGES="python3 lz4 time e2fsprogs mount diffutils"
 # Packages that bring a server, and the services each would enable.
 SERVER_SERVICES="openssh-server:ssh.service,ssh.socket,ssh openbsd-inetd:inetd.service,openbsd-inetd"
 
 case $mode in
 build) PACKAGES=$BUILD_PACKAGES ;;
+bench) PACKAGES="$BUILD_PACKAGES $BENCH_PACKAGES" ;;
 test) PACKAGES="$BUILD_PACKAGES $TEST_PACKAGES" ;;
 *)
-    echo "usage: $0 [build|test]" >&2
+    echo "usage: $0 [build|bench|test]" >&2
     exit 2
     ;;
 esac
