@@ -449,6 +449,52 @@ TEST(FpackBits, MaskIsPrintedAndTheSecondPassDoesNotChangeTheStatus) {
     EXPECT_EQ(r.err, "bits: messages:\nunpack: bad header\nFATAL.\n");
 }
 
+// The scripts a block carries run on install and uninstall only: a reading
+// that lists, sizes, masks or repacks the block neither runs them nor puts
+// them anywhere, whatever the modifiers ask for.
+TEST(FpackScripts, OnlyInstallAndUninstallRunTheBlocksScripts) {
+    Tree t;
+    std::string ran = t.dir.file("ran");
+    std::string script = t.dir.write("script", "#!/bin/sh\necho \"$1\" >> " + ran + "\n");
+    chmod(script.c_str(), 0755);
+    std::string keywords = "default_dest=" + t.dir.file("dst") + "\n";
+    for (const char* kind : {"before", "after", "removal"})
+        keywords += std::string("unix_") + kind + "_prog_path=" + script + "\nunix_" + kind +
+                    "_prog_from_src=y\n";
+    std::string blk = t.dir.file("pkg.blk");
+    ASSERT_EQ(fpack({"-f", blk, t.describe(keywords, "pkg/a.txt\n")}).status, 0);
+    mkdir(t.dir.file("tmp").c_str(), 0700);
+    const std::vector<std::string> env = {"TMPDIR=" + t.dir.file("tmp")};
+
+    const std::vector<std::vector<std::string>> readings = {
+        {"-u", "-p"},
+        {"-u", "-p", "-P"},
+        {"-u", "-p", "-m", "d"},
+        {"-u", "-s"},
+        {"-u", "-b"},
+        {"-u", "-b", "-p"},
+        {"-R", "-f", t.dir.file("re.blk")},
+        {"-R", "-b", "-f", t.dir.file("re.blk")},
+        {"-u", "-m", "dn"},
+    };
+    for (std::vector<std::string> args : readings) {
+        std::string what;
+        for (const std::string& a : args) what += a + " ";
+        args.insert(args.begin(), FPACK_BIN);
+        args.push_back(blk);
+        RunResult r = testutil::run(args, "", env);
+        EXPECT_LE(r.status, 2) << what << "\n" << r.err;
+        EXPECT_EQ(testutil::readFile(ran), "") << what;
+        EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "") << what;
+    }
+
+    // The same block installed and removed runs them (and removes them).
+    ASSERT_LE(testutil::run({FPACK_BIN, "-u", blk}, "", env).status, 2);
+    ASSERT_LE(testutil::run({FPACK_BIN, "-u", "-r", blk}, "", env).status, 2);
+    EXPECT_EQ(testutil::readFile(ran), "before\nafter\nremoval\n");
+    EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "");
+}
+
 TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {
     TempDir d;
     d.write("caf\xe9", "latin-1 name");
