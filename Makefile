@@ -3,8 +3,14 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
+# The fuzz targets: a clang tree of their own; `make fuzz` runs each
+# (or those named in FUZZ_TARGETS) for FUZZ_SECONDS.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS ?=
 
-.PHONY: all deps build build-asan test test-release test-asan demo demo-clean format clean
+.PHONY: all deps build build-asan build-fuzz test test-release test-asan test-fuzz fuzz demo \
+	demo-clean format clean
 
 all: build
 
@@ -26,7 +32,18 @@ test-asan: build-asan
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-test: test-release test-asan
+build-fuzz: deps
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+# Every fuzz target once over its corpus and regression cases.
+test-fuzz: build-fuzz
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j$(JOBS)
+
+fuzz: build-fuzz
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+test: test-release test-asan test-fuzz
 
 demo: build
 	@scripts/demo.sh $(BUILD)
@@ -39,4 +56,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

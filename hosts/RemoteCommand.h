@@ -30,6 +30,12 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
                    const char* password, const Str& input, Str& output, Str& errors,
                    InstallHost::InputType inputType, const InstallHost* ih, int wrap);
 
+// The command's output cut out of raw, what a framed command brought back
+// (carriage returns removed): the text between the BEG_OF_STREAM line and
+// the empty line before the last END_OF_STREAM; what came, followed by
+// "Output truncated.", when a marker is missing.
+Str unframe(const Str& raw);
+
 // The command framed for a remote shell: the default path of the host (of
 // the generic architecture with no host), ";echo BEG_OF_STREAM;", the
 // command, "; echo; echo END_OF_STREAM".

@@ -1,9 +1,11 @@
 #!/bin/sh
 # Installs every Debian package the build, the tests, the demo and the
-# benchmark scripts need.
+# benchmark scripts need (clang, its fuzzer and sanitizer runtime and the
+# symbolizer for the fuzz targets).
 # Runs apt-get only when something is missing, so a second call is quick.
 set -eu
 PACKAGES="build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev clang-format \
+  clang libclang-rt-14-dev llvm \
   libc-bin locales cpio tar gzip lz4 coreutils bc python3 \
   openssh-server openssh-client openbsd-inetd rsh-server rsh-client \
   libmotif-dev libxpm-dev libxt-dev libx11-dev libxext-dev xvfb xdotool imagemagick x11-utils"
