@@ -110,12 +110,17 @@ void OperationInfo::load(std::istream& in) {
     // rejected index must leave the table as it found it.
     const Array<InstallTypeData> types = InstallType::data;
     const int upgrade = upgrade_hack;
-    if (parse(in) && declaredTypes_ > 0) {
+    const bool clean = parse(in);
+    // A type declared and then declared invalid by a later line is none.
+    bool declares = false;
+    for (int i = 0; i < declared_.length(); ++i)
+        declares = declares || InstallType(declared_[i]).valid();
+    if (clean && declares) {
         valid_ = 1;
         return;
     }
-    dbFile << "index rejected: "
-           << (declaredTypes_ > 0 ? "lines that do not parse" : "no install type") << std::endl;
+    dbFile << "index rejected: " << (declares ? "lines that do not parse" : "no install type")
+           << std::endl;
     InstallType::data = types;
     upgrade_hack = upgrade;
     valid_ = 0;
@@ -187,8 +192,9 @@ void OperationInfo::parseLine(const Str* fields, int count) {
         if (name.index('@') == 0) name = Str(name.after('@')).before('@');
         Str declaration[kIndexFields - 2];
         for (int i = 2; i < kIndexFields; ++i) declaration[i - 2] = fields[i];
-        if (InstallType(name).init(declaration))
-            ++declaredTypes_;
+        InstallType type(name);
+        if (type.init(declaration))
+            declared_.put(type.index());
         else
             dbFile << "Bogus installType id entry!!!" << std::endl;
     } else {

@@ -179,6 +179,7 @@ TEST_F(IndexTest, DamagedIndexIsRejectedAndChangesNothing) {
         {"no install type", "QRX:description:x\nQRX:upgrade\nQRX:fp:BIN:generic::10:1\n"},
         {"a line without a kind", "QRX:id:BIN:Binaries:server::\nQRX:upgrade\nQRX\n"},
         {"only an invalid type", "QRX:id:BIN\nQRX:upgrade\n"},
+        {"a type declared, then declared invalid", "QRX:id:BIN:Binaries:server::\nQRX:id:BIN\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
