@@ -302,7 +302,7 @@ void read_script(fp_ctxt* ct, int idx, int index, const char* name, const struct
     else
         FP_ASSERT(ct, ct->conf->*sk->input_from_src != 0, sk->input_assert);
     // Only an operation that runs scripts needs them in place.
-    if (!fp_runs_package_scripts(ct) || (ct->modifiers & FP_MOD_H)) {
+    if (!fp_changes_disk(ct) || (ct->modifiers & FP_MOD_H)) {
         skip_node(ct, st);
         return;
     }

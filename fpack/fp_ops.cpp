@@ -326,7 +326,7 @@ int fp_operation(fp_ctxt* ct, int code, long modifiers) {
     return ct->status;
 }
 
-bool fp_runs_package_scripts(const fp_ctxt* ct) {
+bool fp_changes_disk(const fp_ctxt* ct) {
     return (ct->ptype == FP_OP_INSTALL || ct->ptype == FP_OP_UNINSTALL) &&
            !(ct->modifiers & FP_MOD_N);
 }

@@ -250,11 +250,13 @@ enum { FP_JMP_FATAL = 1, FP_JMP_STATUS = 2 };
 // error outside an operation is a programming error.
 [[noreturn]] void fp_jump(fp_ctxt* ct, int value);
 
-// Whether the operation runs the package's scripts, and so puts the scripts
-// a block carries in place: an install or an uninstall without the n
-// modifier. Every other reading of a block (listing, size, mask, repack)
-// runs nothing the block names, whatever the modifiers say.
-bool fp_runs_package_scripts(const fp_ctxt* ct);
+// Whether the operation changes the disk where a block goes: an install or
+// an uninstall without the n modifier. Only such an operation puts the
+// scripts a block carries in place and runs them, and writes the list
+// file; every other reading of a block (listing, size, mask, repack)
+// changes nothing there and runs nothing the block names, whatever the
+// modifiers and the block's keywords say.
+bool fp_changes_disk(const fp_ctxt* ct);
 
 // Library entry points for the packing side (codes in brackets).
 int fp_pack(fp_ctxt* ct, long modifiers);        // [10]

@@ -449,15 +449,18 @@ TEST(FpackBits, MaskIsPrintedAndTheSecondPassDoesNotChangeTheStatus) {
     EXPECT_EQ(r.err, "bits: messages:\nunpack: bad header\nFATAL.\n");
 }
 
-// The scripts a block carries run on install and uninstall only: a reading
-// that lists, sizes, masks or repacks the block neither runs them nor puts
-// them anywhere, whatever the modifiers ask for.
-TEST(FpackScripts, OnlyInstallAndUninstallRunTheBlocksScripts) {
+// Install and uninstall alone act on the disk for a block: a reading that
+// lists, sizes, masks or repacks it neither runs the scripts it carries
+// nor puts them anywhere, nor makes its list file, whatever the modifiers
+// ask for.
+TEST(FpackReadings, OnlyInstallAndUninstallActForTheBlock) {
     Tree t;
     std::string ran = t.dir.file("ran");
     std::string script = t.dir.write("script", "#!/bin/sh\necho \"$1\" >> " + ran + "\n");
     chmod(script.c_str(), 0755);
-    std::string keywords = "default_dest=" + t.dir.file("dst") + "\n";
+    std::string lists = t.dir.file("lists");
+    std::string keywords =
+        "default_dest=" + t.dir.file("dst") + "\nlist_path=" + lists + "\ncreate_dirs=y\n";
     for (const char* kind : {"before", "after", "removal"})
         keywords += std::string("unix_") + kind + "_prog_path=" + script + "\nunix_" + kind +
                     "_prog_from_src=y\n";
@@ -486,6 +489,7 @@ TEST(FpackScripts, OnlyInstallAndUninstallRunTheBlocksScripts) {
         EXPECT_LE(r.status, 2) << what << "\n" << r.err;
         EXPECT_EQ(testutil::readFile(ran), "") << what;
         EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "") << what;
+        EXPECT_NE(access(lists.c_str(), F_OK), 0) << what;
     }
 
     // The same block installed and removed runs them (and removes them).
@@ -493,6 +497,7 @@ TEST(FpackScripts, OnlyInstallAndUninstallRunTheBlocksScripts) {
     ASSERT_LE(testutil::run({FPACK_BIN, "-u", "-r", blk}, "", env).status, 2);
     EXPECT_EQ(testutil::readFile(ran), "before\nafter\nremoval\n");
     EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "");
+    EXPECT_EQ(access((lists + "/pkg.fpd.log").c_str(), F_OK), 0);
 }
 
 TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {

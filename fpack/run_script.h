@@ -79,8 +79,8 @@ void fp_fill_slots(fp_ctxt* ct);
 // argument word of the kind. The before scripts stop at the first failure
 // only with unix_before_skip_non_zero, the others always. Returns 0, or
 // -1 when a program failed and stopped the run. Nothing runs (0) without
-// slots or for an operation that runs no package scripts
-// (fp_runs_package_scripts). The caller logs the failure.
+// slots or for an operation that changes nothing on the disk
+// (fp_changes_disk). The caller logs the failure.
 int fp_run_scripts(fp_ctxt* ct, int kind);
 // The source-side before programs (src_before_prog_path), with the words
 // "before" and the destination-type name; stop per src_before_skip_non_zero.

@@ -1414,7 +1414,7 @@ bool node_loop(fp_ctxt* ct, struct stat* st, char* name) {
 // afterwards; never through a link at its name.
 void open_list_file(fp_ctxt* ct) {
     const char* dir = ct->conf->list_path;
-    if (dir == nullptr || dir[0] == '\0' || has(ct, FP_MOD_N)) return;
+    if (dir == nullptr || dir[0] == '\0' || !fp_changes_disk(ct)) return;
     const char* pkg = ct->name != nullptr ? ct->name : "-";
     if (pkg[0] == '\0' || strchr(pkg, '/') != nullptr || strcmp(pkg, ".") == 0 ||
         strcmp(pkg, "..") == 0) {
