@@ -192,7 +192,9 @@ void OperationInfo::parseLine(const Str* fields, int count) {
         if (name.index('@') == 0) name = Str(name.after('@')).before('@');
         Str declaration[kIndexFields - 2];
         for (int i = 2; i < kIndexFields; ++i) declaration[i - 2] = fields[i];
-        InstallType type(name);
+        // An empty name names no type: it would be declared without a label,
+        // and so be left out of the catalogue.
+        InstallType type = name.empty() ? InstallType() : InstallType(name);
         if (type.init(declaration))
             declared_.put(type.index());
         else

@@ -180,6 +180,7 @@ TEST_F(IndexTest, DamagedIndexIsRejectedAndChangesNothing) {
         {"a line without a kind", "QRX:id:BIN:Binaries:server::\nQRX:upgrade\nQRX\n"},
         {"only an invalid type", "QRX:id:BIN\nQRX:upgrade\n"},
         {"a type declared, then declared invalid", "QRX:id:BIN:Binaries:server::\nQRX:id:BIN\n"},
+        {"a type without a name", "QRX:id::Nameless:server::default=/x\nQRX:id:@@:Nameless\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
