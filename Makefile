@@ -9,13 +9,21 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
 FUZZ_TARGETS ?=
 
-.PHONY: all deps build build-asan build-fuzz test test-release test-asan test-fuzz fuzz demo \
-	demo-clean format clean
+.PHONY: all deps deps-test deps-fuzz build build-asan build-fuzz test test-release test-asan \
+	test-fuzz fuzz demo demo-clean format clean
 
 all: build
 
+# Building and running need no server; the tests bring their own (sshd,
+# inetd), installed with their system services left disabled.
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh build
+
+deps-test:
+	@scripts/install-deps.sh test
+
+deps-fuzz:
+	@scripts/install-deps.sh fuzz
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -25,14 +33,14 @@ build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQS_WERROR=ON -DQS_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-test-release: build
+test-release: build deps-test
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-test-asan: build-asan
+test-asan: build-asan deps-test
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-build-fuzz: deps
+build-fuzz: deps-fuzz
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 
@@ -50,7 +58,7 @@ demo: build
 
 # The demo keeps its root between runs; this starts it over.
 demo-clean:
-	rm -rf /tmp/onx-demo /tmp/onx-demo.log /tmp/onx-demo.out
+	rm -rf $(BUILD)/demo
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -100,6 +100,26 @@ bool applyRunSetting(const Str& key, const Str& value) {
     return true;
 }
 
+// Passwords kept in a private configuration file (-z; -Z file of the
+// window front end) instead of words, which every user of the machine can
+// read in the process list: an entry named like a password setting gives
+// that setting unless the prompt or a word gave it, and leaves the
+// configuration, so that no command, log line or recorded attribute holds
+// it.
+void takePasswordsFromConfiguration() {
+    const struct {
+        const char* key;
+        const Str& setting;
+    } passwords[] = {{"RP", argInfo.rootPassword},
+                     {"IP", argInfo.installPassword},
+                     {"ZapPassword", argInfo.zapPassword}};
+    for (const auto& p : passwords) {
+        Str value;
+        if (argInfo.config.take(kGeneric, p.key, value) && p.setting.empty())
+            applyRunSetting(p.key, value);
+    }
+}
+
 void applySetting(const Str& key, const Str& value) {
     if (applyRunSetting(key, value)) return;
     dbFile << "Setting " << key << " to " << value << std::endl;
@@ -381,6 +401,7 @@ int zpiGetArgs(int argc, char** argv) {
     reportConfigurationWarnings();
     if (argInfo.cdrom.path().empty()) usageError("Error: no cdrom path specified.\n");
     ProcessRest(argc, argv);
+    takePasswordsFromConfiguration();
     if (!argInfo.index.IsValid())
         usageError("Error: no valid index file found in cdrom directory.\n");
     if (defaults) applyDefaultPaths();
@@ -454,6 +475,7 @@ char** BuildUpArgs(int argc, char** argv, int* newArgc) {
     }
     reportConfigurationWarnings();
     ProcessRest(argc, argv);
+    takePasswordsFromConfiguration();
     if (hasSecond) readSecondIndex(second);
     InstallType server(InstallType::id("ZPI_NAME"));
     if (argInfo.kind == 1 && server.valid()) server.setPath(argInfo.serverName);

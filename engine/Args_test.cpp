@@ -11,6 +11,7 @@
 #include "framework/qrx_exception.h"
 #include "hosts/host_test_fixture.h"
 #include "model/InstallType.h"
+#include "model/config_data.h"
 
 namespace {
 
@@ -101,6 +102,42 @@ TEST_F(ArgsTest, EncipheredPasswordsAreDeciphered) {
     free(enciphered);
     EXPECT_EQ(argInfo.rootPassword, "clear-secret");
     EXPECT_EQ(argInfo.zapPassword, "clear-secret");
+}
+
+// Passwords kept in a private file given with -z instead of words (which
+// every user sees in the process list): the file's entries are settings
+// like the words, a word still wins, and they leave the configuration, its
+// log lines and its dump. The file replaces the built-in entries.
+TEST_F(ArgsTest, PasswordsFromAPrivateVariableFile) {
+    const std::string file = dir.write("secrets",
+                                       "generic RP\nroot-pw\n%%\n"
+                                       "generic IP\nin$tall\n%%\n"
+                                       "generic ZapPassword\nzap-pw\n%%\n"
+                                       "generic Extra\nx\n%%\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char* root;
+    } cases[] = {
+        {{"-z", file}, "root-pw"},
+        {{"-z", file, "@RP@=from-word"}, "from-word"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.root);
+        argInfo.config = Configuration(config_data);
+        argInfo.rootPassword = argInfo.installPassword = argInfo.zapPassword = Str();
+        options(c.args);
+        EXPECT_EQ(argInfo.rootPassword, c.root);
+        EXPECT_EQ(argInfo.installPassword, "in\\$tall");
+        EXPECT_EQ(argInfo.zapPassword, "zap-pw");
+        EXPECT_EQ(config("Extra"), "x");
+        EXPECT_EQ(config("Shell"), "");
+        for (const char* name : {"RP", "ZapPassword"}) EXPECT_EQ(config(name), "") << name;
+        const std::string dump = argInfo.config.dump().str();
+        for (const char* secret : {"root-pw", "in$tall", "zap-pw"}) {
+            EXPECT_EQ(dump.find(secret), std::string::npos) << secret;
+            EXPECT_FALSE(logged(secret)) << secret;
+        }
+    }
 }
 
 TEST_F(ArgsTest, TypePathsAndServerName) {

@@ -8,6 +8,7 @@
 #include "engine/InstalledLocations.h"
 #include "engine/Interrupt.h"
 #include "engine/Platform.h"
+#include "engine/StopRequest.h"
 #include "hosts/Status.h"
 #include "model/Catalog.h"
 #include "model/DebugLog.h"
@@ -37,6 +38,21 @@ void registerExisting(const InstallOperation& op, const InstallHost& host, const
     const FilePack& pack = findFilePackSpecific(op.type, op.hostType, host.getName());
     RegisterInstalled(host.getName(), host.archPathPair(op.type), op.type.entry().id, op.hostType,
                       pack.pathToDescription(), note);
+}
+
+// Checked before each operation on each host; the first time it holds,
+// the user hears that the rest of the list is left out.
+// A signal ends the list at once; a front end's stop request lets the
+// operation under way end first (it is checked between operations too).
+bool stopHere(int opIndex) {
+    if (interruptSignal()) {
+        dbFile << "Interrupted: operations from " << opIndex << " on not done." << std::endl;
+        return true;
+    }
+    if (!stopRequested()) return false;
+    dbFile << "Stop requested: to do list left at operation " << opIndex << "." << std::endl;
+    status("Install stopped: the remaining operations were not carried out.\n");
+    return true;
 }
 
 Str alreadyInstalledNote(const InstallOperation& op) {
@@ -69,11 +85,8 @@ void HostGroup::doToDo() {
     statusCatalogMessage(33);
     Array<InstallHost*> none;
     const Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
-    for (int i = 0; i < ops.length(); ++i) {
-        if (interruptSignal()) {
-            dbFile << "Interrupted: operations from " << i << " on not done." << std::endl;
-            return;
-        }
+    bool stopped = false;
+    for (int i = 0; i < ops.length() && !stopped; ++i) {
         // A copy: a push may file a removal, which can move the list.
         const InstallOperation op = ops[i];
         bool matched = false;
@@ -81,6 +94,7 @@ void HostGroup::doToDo() {
             InstallHost& host = *hosts[h];
             if (!runsOn(op, host)) continue;
             matched = true;
+            if ((stopped = stopHere(i))) break;
             // A host whose push failed is left alone; the others go on.
             if (host.checkFailure()) {
                 noteSkipped(op, host);
@@ -115,6 +129,9 @@ void HostGroup::doToDo() {
         }
         if (!matched) dbFile << "Can't find host for op " << i << std::endl;
     }
+    // An interrupted run counts as not gone on: what the check made and
+    // nothing filled is removed at clean-up.
+    if (interruptSignal()) return;
     carriedOut = 1;
     dbFile << "Done executing to do list." << std::endl;
 }
@@ -145,6 +162,11 @@ void HostGroup::handleReboots() {
 }
 
 void CleanUp() {
+    // The engines copied for this run go with their private directories.
+    if (hostGroups.entries.length()) {
+        Array<InstallHost*>& hosts = hostGroups.entries[0].hosts;
+        for (int h = 0; h < hosts.length(); ++h) hosts[h]->removeEngineDir();
+    }
     // cleanUp leaves the group without hosts, entries and operations.
     hostGroups.cleanUp();
     hostFailures.clear();

@@ -9,6 +9,7 @@
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
 #include "engine/InstalledLocations.h"
+#include "engine/StopRequest.h"
 #include "engine/server_cli.h"
 #include "hosts/HostMessages.h"
 #include "hosts/host_test_fixture.h"
@@ -211,6 +212,47 @@ TEST_F(ExecuteTest, OperationWithoutHostInTheGroupIsTraced) {
     EXPECT_TRUE(logged("Can't find host for op 1\n"));
     EXPECT_EQ(installedLocationCount(), 0);
     EXPECT_TRUE(calls().empty());
+}
+
+// A host whose push is under way when the user asks to stop.
+class InterruptedHost : public FakeHost {
+  public:
+    explicit InterruptedHost(const char* name) : FakeHost(name, false) {}
+    int pushFilePack(const InstallOperation& op) override {
+        if (!asked_) requestStop();
+        asked_ = true;
+        return FakeHost::pushFilePack(op);
+    }
+
+  private:
+    bool asked_ = false;
+};
+
+TEST_F(ExecuteTest, StopRequestEndsThePushUnderWayAndLeavesOutTheRest) {
+    struct ClearStop {
+        ~ClearStop() { clearStopRequest(); }
+    } clear;
+    hostGroups.addHost(new InterruptedHost("srv"));
+    add("cl1");
+    plan(opAlreadyInstalled(type("MAN"), "", "", "linux-ix86"));
+    plan(pushOn("srv", "BIN"));
+    plan(pushOn("cl1", "LIB"));
+    plan(opExecScript(type("BIN")));
+    hostGroups.doToDo();
+    EXPECT_EQ(calls(), std::vector<std::string>{"srv: push BIN"});
+    EXPECT_EQ(registered(), (std::vector<std::string>{"srv MAN found", "cl1 MAN found"}));
+    EXPECT_EQ(hostGroups.getFailure(), 0);
+    std::vector<std::string> lines = shown();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Install stopped: the remaining operations were not carried out.\n");
+    EXPECT_TRUE(logged("Stop requested: to do list left at operation 2.\n"));
+    EXPECT_TRUE(logged("Done executing to do list."));
+
+    // The next run starts without the request.
+    clearStopRequest();
+    calls().clear();
+    hostGroups.doToDo();
+    EXPECT_EQ(calls().size(), 4u);
 }
 
 TEST_F(ExecuteTest, RemovalsWaitForCleanUpAndGoInOneCommandPerHost) {

@@ -86,7 +86,8 @@ class HostGroup {
     // The to-do list as one message for the window front end, owned by the caller.
     Message* toDoMessage() const;
     // Carries out the planned operations, in order, on their hosts; a host
-    // whose push failed is skipped from then on.
+    // whose push failed is skipped from then on. Once a stop is requested
+    // (StopRequest.h) the operations not yet begun are left out.
     void doToDo();
     // Reboots the hosts that asked for it, once the user has agreed.
     void handleReboots();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "model/config_data.h"
 #include "tests/inetd_peer.h"
 #include "tests/sshd_peer.h"
 #include "tests/test_util.h"
@@ -24,7 +25,6 @@ const std::string kMedium = QS_BUILD_DIR "/sample/medium";
 const std::string kFpack = QS_BUILD_DIR "/fpack/fpack";
 const std::string kPayload = QS_SOURCE_DIR "/sample/payload";
 const std::string kHost = "127.0.0.2";
-const std::string kEngine = "bin/linux-ix86/fpack";
 
 // The sample's install types, the directory each is installed in under
 // the install root, and one file of its package.
@@ -139,15 +139,22 @@ class InstallOntoHost : public testing::Test {
     }
     std::string log() const { return testutil::readFile(log_); }
 
-    // The engine went to root/tmp once, was fed every file pack on its
-    // standard input, and was removed at the end.
+    // The engine went once into a directory made for the run under
+    // root/tmp, was fed every file pack on its standard input from there,
+    // and nothing of it is left.
     void expectEngineCopiedAndFed(const OnHost& onHost, const std::string& root) {
         const std::string text = log();
         SCOPED_TRACE(linesWith(text, "fpack"));
         EXPECT_TRUE(contains(text, "[getting ready to distribute...]"));
         EXPECT_TRUE(contains(text, "[Ready.\n ]"));
-        EXPECT_TRUE(contains(text, "cd " + root + "/tmp; umask 022; MDIR=\"bin/linux-ix86\""));
-        EXPECT_TRUE(contains(text, "/bin/cat > " + kEngine + "; chmod +x " + kEngine));
+        const std::string made = "&& mkdir '" + root + "/tmp/quillset.";
+        const size_t pos = text.find(made);
+        ASSERT_NE(pos, std::string::npos);
+        EXPECT_EQ(text.find(made, pos + 1), std::string::npos) << "copied once";
+        const std::string engine =
+            "'" + root + "/tmp/quillset." + text.substr(pos + made.size(), 12) + "/fpack'";
+        EXPECT_TRUE(contains(
+            text, "&& /bin/cat > " + engine + " && chmod 700 " + engine + " && cksum < " + engine));
         // Each image is sent as the input of the command that unpacks it
         // on the host, in its type's location.
         for (size_t n = 0; n < sizeof kTypes / sizeof kTypes[0]; ++n) {
@@ -161,12 +168,10 @@ class InstallOntoHost : public testing::Test {
             const size_t end = text.find('\n', text.find('\n', begin) + 1);
             const std::string command = text.substr(begin, end - begin);
             EXPECT_TRUE(contains(command, " on " + kHost + ":\n")) << command;
-            EXPECT_TRUE(contains(
-                command, ";cd '" + at(root, t) + "';" + root + "/tmp/" + kEngine + " -u -;"))
+            EXPECT_TRUE(contains(command, ";cd '" + at(root, t) + "';" + engine + " -u -;"))
                 << command;
         }
-        EXPECT_EQ(onHost("test -e " + root + "/tmp/" + kEngine + " || echo removed").out,
-                  "removed\n");
+        EXPECT_EQ(onHost("ls -A " + root + "/tmp").out, "");
     }
 
     // Every type's files and probe file are on the host.
@@ -325,9 +330,17 @@ TEST_F(InstallOntoHost, RemoteExecutionAsATestAccountInstallsAndRecords) {
     ASSERT_EQ(chown(root.c_str(), account->pw_uid, account->pw_gid), 0);
     ASSERT_EQ(chown((root + "/tmp").c_str(), account->pw_uid, account->pw_gid), 0);
     useMediumOwnedBy(account->pw_uid, account->pw_gid);
-    std::vector<std::string> words = locations(root);
+    // The password comes from a file only root can read, not from a word
+    // every user could see in the process list. -z replaces the built-in
+    // configuration, so the file is that configuration plus the password.
+    std::string configuration;
+    for (char** part = config_data; *part; ++part) configuration += *part;
+    const std::string secrets =
+        work_.write("secrets", configuration + "generic RP\n" + peer.password() + "\n%%\n");
+    ASSERT_EQ(chmod(secrets.c_str(), 0600), 0);
+    std::vector<std::string> words = {"-z", secrets};
+    for (const std::string& w : locations(root)) words.push_back(w);
     words.push_back("@DefaultUser@=" + peer.user());
-    words.push_back("@RP@=" + peer.password());
     testutil::RunResult r = install(words);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(contains(r.out, "problems were encountered")) << r.out;

@@ -297,7 +297,7 @@ void run_operation(fp_ctxt* ct, void* arg) {
         return;
     }
     ct->fn = fn;
-    unpack_common(ct);
+    if (unpack_common(ct) == 1 && ct->ptype == FP_OP_INSTALL) fputs(FP_BLOCK_READ_LINE, stdout);
     // Listings and repacked blocks end their output stream.
     if (ct->ptype == FP_OP_UNPACK_LIST || is_repack_code(ct->ptype)) fp_send_eof(ct);
     // A repacked block through postproc: collect the filter's exit report.

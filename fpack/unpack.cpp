@@ -1707,7 +1707,7 @@ int unpack_common(fp_ctxt* ct) {
     }
     dir_cache_drop(ct);
     in_stream_eof(ct);
-    return 0;
+    return more ? 1 : 0;
 }
 
 void skip_node(fp_ctxt* ct, const struct stat* st) {

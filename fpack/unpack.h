@@ -29,8 +29,10 @@
 #include "fpack.h"
 
 // Reads the block on ct->ip with the callback ct->fn (must be set, as ct->ip).
-// A bad encoded header is fatal ("unpack: bad header"). Returns 0; failures
-// leave through the context's jump point or set ct->status.
+// A bad encoded header is fatal ("unpack: bad header"). Returns 1 when the
+// stream ended right after the trailer (and padding) of its last package, 0
+// when a package ended before its trailer; failures leave through the
+// context's jump point or set ct->status.
 int unpack_common(fp_ctxt* ct);
 
 // Node callbacks of the unpacking operations (fp_node_fn). For FP_EV_NODE

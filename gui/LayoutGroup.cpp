@@ -2,18 +2,37 @@
 
 #include <Xm/Form.h>
 #include <Xm/Label.h>
-#include <Xm/RowColumn.h>
 
 #include <string>
 
+namespace {
+
+const int kRowSpacing = 3;
+
+// The group's last row, or null.
+Widget lastRow(Widget group) {
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(group, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    return count ? children[count - 1] : nullptr;
+}
+
+}  // namespace
+
 Widget createVerticalGroup(Widget parent) {
-    return XtVaCreateManagedWidget("VerticalGroup", xmRowColumnWidgetClass, parent, XmNorientation,
-                                   XmVERTICAL, XmNpacking, XmPACK_TIGHT, nullptr);
+    return XtVaCreateManagedWidget("VerticalGroup", xmFormWidgetClass, parent, nullptr);
 }
 
 LayoutRow addLayoutRow(Widget group, const char* label, int labelChars) {
     LayoutRow r;
-    r.row = XtVaCreateManagedWidget("LabelGroup", xmFormWidgetClass, group, nullptr);
+    Widget above = lastRow(group);
+    r.row = XtVaCreateManagedWidget("LabelGroup", xmFormWidgetClass, group, XmNleftAttachment,
+                                    XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
+    if (above)
+        XtVaSetValues(r.row, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, above, XmNtopOffset,
+                      kRowSpacing, nullptr);
+    else
+        XtVaSetValues(r.row, XmNtopAttachment, XmATTACH_FORM, nullptr);
     XmString text = XmStringCreateLocalized(const_cast<char*>(label));
     r.label = XtVaCreateManagedWidget(
         "Label", xmLabelWidgetClass, r.row, XmNlabelString, text, XmNalignment,
@@ -31,7 +50,8 @@ LayoutRow addLayoutRow(Widget group, const char* label, int labelChars) {
     return r;
 }
 
-void layoutRowField(const LayoutRow& row, Widget field) {
+void layoutRowField(const LayoutRow& row, Widget field, bool stretch) {
     XtVaSetValues(field, XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, row.label,
-                  XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+                  XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM,
+                  XmNrightAttachment, stretch ? XmATTACH_FORM : XmATTACH_NONE, nullptr);
 }

@@ -26,13 +26,36 @@ const char kUsage[] =
 
 const size_t kStackSize = 65536;
 
-String fallbackResources[] = {const_cast<String>("*fontList: lucidasans-bold-12"),
-                              const_cast<String>("*CList*fontList: lucidasanstypewriter-bold-12"),
-                              nullptr};
+// Fonts every standard X server of the distribution has (its 75 dpi
+// bitmap fonts): a font the server lacks costs a warning at each start and
+// leaves the windows in "fixed".
+String fallbackResources[] = {
+    const_cast<String>("*fontList: -b&h-lucida-bold-r-normal-sans-12-*-*-*-p-*-iso8859-1"),
+    const_cast<String>(
+        "*CList*fontList: -b&h-lucidatypewriter-bold-r-normal-sans-12-*-*-*-m-*-iso8859-1"),
+    nullptr};
 
-XrmOptionDescRec fontOptions[] = {
-    {const_cast<char*>("-fn"), const_cast<char*>("*fontList"), XrmoptionSepArg, nullptr},
-    {const_cast<char*>("-font"), const_cast<char*>("*fontList"), XrmoptionSepArg, nullptr},
+char* literal(const char* text) {
+    return const_cast<char*>(text);
+}
+
+// The toolkit reads its options first and takes any unique abbreviation of
+// one of them: "-i" alone would be "-iconic". Our own options that take a
+// separate value are skipped with their value, so the option pre-pass sees
+// them whole. A joined form ("-iNAME") stays ours unless it is a beginning
+// of "-iconic"; no other option of the toolkit begins with one of our
+// letters.
+XrmOptionDescRec commandLineOptions[] = {
+    {literal("-fn"), literal("*fontList"), XrmoptionSepArg, nullptr},
+    {literal("-font"), literal("*fontList"), XrmoptionSepArg, nullptr},
+    {literal("-A"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-a"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-c"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-i"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-p"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-Q"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-z"), nullptr, XrmoptionSkipArg, nullptr},
+    {literal("-Z"), nullptr, XrmoptionSkipArg, nullptr},
 };
 
 void checkRoot() {
@@ -65,8 +88,8 @@ int main(int argc, char** argv) {
     XtToolkitInitialize();
     gui.app = XtCreateApplicationContext();
     XtAppSetFallbackResources(gui.app, fallbackResources);
-    Display* display = XtOpenDisplay(gui.app, nullptr, nullptr, "Install", fontOptions,
-                                     XtNumber(fontOptions), &argc, argv);
+    Display* display = XtOpenDisplay(gui.app, nullptr, nullptr, "Install", commandLineOptions,
+                                     XtNumber(commandLineOptions), &argc, argv);
     if (!display) {
         // Not a success: nothing was shown, nothing installed.
         std::fputs("Error: cannot open the display.\n", stderr);

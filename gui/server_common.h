@@ -93,14 +93,33 @@ void logArguments(std::ostream& log, const std::vector<std::string>& args);
 // Every field and toggle back to its command-line value.
 void resetFields(FieldLists& lists);
 
-// The to-do text and "\n\n\n"; false (nothing written) when the file cannot
-// be opened. A symbolic link at the path is not followed: the program runs
-// as root and the default path lies in a world-writable directory.
+// Puts a file holding the to-do text and "\n\n\n" at path; false (nothing
+// changed at path) when it cannot. The program runs as root and the default
+// path lies in a world-writable directory, so the text is written to a
+// fresh file beside it that then replaces the name: whatever stands there
+// (a link, a FIFO, another account's file) is never opened or written
+// into, and what is not a plain file of ours is left alone.
 bool writeStatusFile(const std::string& path, const std::string& toDo);
 
+// What the check phase left for the confirmation.
+struct CheckResult {
+    std::string toDo;       // the failure report and the to-do list, as printed
+    bool failures = false;  // a failure was reported, or there is no server host
+    bool work = false;      // a push or a script is planned
+};
+
 // The check phase on args: they are logged, the run timer restarted and
-// status lines discarded meanwhile; returns the to-do text.
-std::string runInstallCheck(const std::vector<std::string>& args);
+// status lines discarded meanwhile.
+CheckResult runInstallCheck(const std::vector<std::string>& args);
+// The verdict on the run the check planned (the host group and the
+// failure list), with its to-do text.
+CheckResult judgeCheck(std::string toDo);
+// Whether "Continue Install" is the confirmation's default: only for a
+// check without failures that planned something to do.
+bool continueIsDefault(const CheckResult& check);
+// The confirmation's message: the to-do text, after a line for each reason
+// not to continue lightly.
+std::string confirmationText(const CheckResult& check);
 
 // The last words of an install in the status text: "\nCompleted.", or when
 // anything failed the failure report and "\n Completed (with errors).".

@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "engine/Args.h"
+#include "engine/HostFailure.h"
+#include "engine/HostGroup.h"
+#include "model/Catalog.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -233,15 +236,84 @@ TEST(StatusFile, HoldsTheToDoTextFollowedByThreeNewlines) {
     std::string path = dir.write("status", "an older, longer text than the new one\n");
     ASSERT_TRUE(writeStatusFile(path, "to do"));
     EXPECT_EQ(testutil::readFile(path), "to do\n\n\n");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    // Nothing else is left beside it.
+    EXPECT_EQ(testutil::run({"ls", "-A", dir.path()}).out, "status\n");
 }
 
-TEST(StatusFile, IsNotWrittenThroughASymbolicLinkOrIntoAMissingDirectory) {
+// Whatever someone else put at the name is neither opened, nor written
+// into, nor waited for: the call returns false at once and leaves it.
+TEST(StatusFile, LeavesWhatIsNotAPlainFileOfOursAlone) {
     testutil::TempDir dir;
     std::string target = dir.write("target", "keep\n");
-    ASSERT_EQ(symlink(target.c_str(), dir.file("status").c_str()), 0);
-    EXPECT_FALSE(writeStatusFile(dir.file("status"), "to do"));
+    ASSERT_EQ(symlink(target.c_str(), dir.file("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0666), 0);
+    ASSERT_EQ(mkdir(dir.file("directory").c_str(), 0755), 0);
+    std::string foreign = dir.write("foreign", "theirs\n");
+    ASSERT_EQ(chown(foreign.c_str(), geteuid() + 1000, 0), 0);
+    for (const char* name : {"link", "fifo", "directory", "foreign", "missing/status"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(writeStatusFile(dir.file(name), "to do"));
+    }
     EXPECT_EQ(testutil::readFile(target), "keep\n");
-    EXPECT_FALSE(writeStatusFile(dir.file("missing/status"), "to do"));
+    EXPECT_EQ(testutil::readFile(foreign), "theirs\n");
+    struct stat st;
+    ASSERT_EQ(lstat(dir.file("link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(lstat(dir.file("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(testutil::run({"ls", "-A", dir.path()}).out,
+              "directory\nfifo\nforeign\nlink\ntarget\n");
+}
+
+// The confirmation after a check, from what the check left behind: the
+// planned operations, the failure report and the server's host.
+TEST(Confirmation, ContinueIsTheDefaultOnlyForACleanCheckWithWorkToDo) {
+    const std::string noFileOperations = catalogMessage(InstallOpsCatalog, 2).bound_msg().str();
+    const char* problems = "The check found problems, reported below.\n";
+    struct Case {
+        const char* what;
+        std::vector<int> ops;
+        bool serverHost;
+        bool failure;
+        bool continueDefault;
+        std::string headline;
+    } cases[] = {
+        {"a push", {ALREADY_INSTALLED, PUSH_FILEPACK}, true, false, true, ""},
+        {"a script", {EXEC_SCRIPT}, true, false, true, ""},
+        {"only registrations",
+         {ALREADY_INSTALLED, GET_FROM, RM_FILE},
+         true,
+         false,
+         false,
+         noFileOperations + "\n"},
+        {"a failure", {PUSH_FILEPACK}, true, true, false, problems},
+        {"no server host", {}, false, false, false, problems + noFileOperations + "\n"},
+    };
+    ArgInfo before = argInfo;
+    argInfo.serverName = "srv";
+    for (const Case& c : cases) {
+        hostGroups.cleanUp();
+        hostFailures.clear();
+        if (c.serverHost)
+            hostGroups.addHost(new InstallHost("srv", "linux-ix86", "root", "", DEFAULT_ACCESS));
+        for (int kind : c.ops) {
+            InstallOperation op;
+            op.kind = kind;
+            hostGroups.ops.put(op);
+        }
+        if (c.failure) hostFailures.addFailure("srv", catalogMessage(InstallCatalog, 95));
+        hostFailures.addStandardError("other", "not a failure by itself");
+
+        CheckResult check = judgeCheck("the to-do text\n");
+        EXPECT_EQ(continueIsDefault(check), c.continueDefault) << c.what;
+        EXPECT_EQ(confirmationText(check), c.headline + "the to-do text\n") << c.what;
+    }
+    hostGroups.cleanUp();
+    hostFailures.clear();
+    argInfo = before;
 }
 
 TEST(Goodbye, PutsTheStartUpSettingsBack) {

@@ -5,7 +5,6 @@
 #include <Xm/Frame.h>
 #include <Xm/Label.h>
 #include <Xm/MessageB.h>
-#include <Xm/Protocols.h>
 #include <Xm/PushB.h>
 #include <Xm/RowColumn.h>
 #include <Xm/Text.h>
@@ -15,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/StopRequest.h"
 #include "engine/Timer.h"
 #include "engine/server_cli.h"
 #include "framework/qrx_runtime.h"
@@ -24,12 +24,18 @@
 #include "gui/LayoutGroup.h"
 #include "gui/icon.h"
 #include "gui/server_status.h"
+#include "gui/window_close.h"
 #include "hosts/Status.h"
 #include "model/DebugLog.h"
 
 namespace {
 
-const int kTextColumns = 30;
+// Wide enough for a typical path below an install prefix; a longer text
+// scrolls within its field.
+const int kTextColumns = 50;
+// The exit status after a close stopped an install, as a shell reports a
+// program ended by an interrupt.
+const int kInterruptedStatus = 130;
 const unsigned kIconSize = 48;
 const double kHiddenColumnFactor = 0.91;
 
@@ -43,12 +49,19 @@ const char kHelpText[] =
     "\n"
     "Reset puts every field back to its starting value.";
 
+// Where the main window is: the buttons may start a check only when idle;
+// a close request means something different in each state.
+enum class RunState { IDLE, CONFIRMING, INSTALLING };
+
 Gui* gui = nullptr;
 Widget mainPanel = nullptr;
 Widget optionsShell = nullptr;  // "Pop"
 Widget confirmDialog = nullptr;
+Widget stopDialog = nullptr;  // asks whether a close may stop the install
 Pixmap icon = None;
-bool killServerDialog = false;
+RunState runState = RunState::IDLE;
+bool closeProgramOnOk = false;   // "Install & Close" started the check
+bool closeAfterInstall = false;  // a close stopped the install: leave when it has ended
 
 XmString makeString(const char* text) {
     return XmStringCreateLocalized(const_cast<char*>(text));
@@ -141,7 +154,7 @@ void buildTextField(const LayoutRow& row, Field& field) {
         field.textView = std::make_unique<TextWidgetView>(w);
     }
     field.textView->show(field.currentValue);
-    layoutRowField(row, w);
+    layoutRowField(row, w, true);
 }
 
 void buildOptionMenu(const LayoutRow& row, Field& field) {
@@ -164,7 +177,7 @@ void buildOptionMenu(const LayoutRow& row, Field& field) {
     XtManageChild(menu);
     field.menuView = std::make_unique<MenuWidgetView>(menu, std::move(buttons));
     field.menuView->show(field.currentChoice);
-    layoutRowField(row, menu);
+    layoutRowField(row, menu, false);
 }
 
 // The rows of one field list in a new vertical group.
@@ -214,7 +227,9 @@ Widget titledFrame(Widget parent, const char* title) {
 
 void helpPressed(Widget w, XtPointer, XtPointer) {
     Widget help = XmCreateInformationDialog(w, const_cast<char*>("Help"), nullptr, 0);
-    XtVaSetValues(XtParent(help), XmNtitle, "ONX Server Installation Help", nullptr);
+    // Closed by the window manager, it goes as its OK makes it go.
+    XtVaSetValues(XtParent(help), XmNtitle, "ONX Server Installation Help", XmNdeleteResponse,
+                  XmDESTROY, nullptr);
     XmString s = makeString(kHelpText);
     XtVaSetValues(help, XmNmessageString, s, nullptr);
     XmStringFree(s);
@@ -257,13 +272,10 @@ void buildStartOptions(Widget parent, std::vector<Toggle>& toggles) {
 }
 
 void buildOptionsDialog(int labelChars) {
-    optionsShell =
-        XtVaCreatePopupShell("Pop", transientShellWidgetClass, gui->top, XmNtitle,
-                             "Velkar Management Framework Server Install Options", XmNiconPixmap,
-                             icon, XmNdeleteResponse, XmDO_NOTHING, nullptr);
-    Atom deleteWindow =
-        XmInternAtom(XtDisplay(gui->top), const_cast<char*>("WM_DELETE_WINDOW"), False);
-    XmAddWMProtocolCallback(optionsShell, deleteWindow, closeOptions, nullptr);
+    optionsShell = XtVaCreatePopupShell("Pop", transientShellWidgetClass, gui->top, XmNtitle,
+                                        "Velkar Management Framework Server Install Options",
+                                        XmNiconPixmap, icon, nullptr);
+    onWindowClose(optionsShell, closeOptions, nullptr);
     XtAddCallback(optionsShell, XmNpopdownCallback, optionsPopdown, nullptr);
 
     ButtonPanel panel = createButtonPanel(optionsShell, 3);
@@ -279,11 +291,19 @@ void buildOptionsDialog(int labelChars) {
     buildStartOptions(options, gui->lists.startOptions);
 
     addPanelButton(panel, "Set", closeOptions, nullptr, true);
-    addPanelButton(panel, "Cancel", closeOptions, nullptr);
+    Widget cancel = addPanelButton(panel, "Cancel", closeOptions, nullptr);
     addPanelButton(panel, "Help...", helpPressed, nullptr);
+    XtVaSetValues(panel.holder, XmNcancelButton, cancel, nullptr);  // Escape
+    setMinimumShellSize(panel, optionsShell);
 }
 
 // ---- Install
+
+[[noreturn]] void leaveProgram(int status) {
+    XtDestroyWidget(gui->top);
+    XtDestroyApplicationContext(gui->app);
+    qrx_client_exit(status);
+}
 
 // Worker side of the install's end: the event loop hears of it through the
 // status pipe once the settings are back.
@@ -301,19 +321,31 @@ void* installWorker(void*) {
     return nullptr;
 }
 
+void destroyStopDialog() {
+    if (stopDialog) XtDestroyWidget(XtParent(stopDialog));
+    stopDialog = nullptr;
+}
+
 void installFinished() {
     set_status_callback(default_status_callback);
+    runState = RunState::IDLE;
+    destroyStopDialog();  // nothing left to stop
+    // Here, outside any event dispatch, destroying the windows would happen
+    // at once and leave toolkit caches unreferenced; the process ends anyway.
+    if (closeAfterInstall) qrx_client_exit(kInterruptedStatus);
     setMainSensitive(true);
 }
 
-void statusOk() {
-    if (!killServerDialog) return;
-    XtDestroyWidget(gui->top);
-    qrx_client_exit(0);
+// A finished install's OK ends the program after "Install & Close", unless
+// a later install has started meanwhile.
+void statusOk(bool closeProgram) {
+    if (closeProgram && runState == RunState::IDLE) leaveProgram(0);
 }
 
 void continueInstall(Widget, XtPointer, XtPointer) {
-    openStatusDialog(gui->top);
+    runState = RunState::INSTALLING;
+    clearStopRequest();
+    openStatusDialog(gui->top, closeProgramOnOk);
     // From here on, status lines travel to the status text through the pipe.
     set_status_callback(postStatusLine);
     int err = qrx_thread_create_detached(installWorker, nullptr);
@@ -326,14 +358,21 @@ void continueInstall(Widget, XtPointer, XtPointer) {
 
 void cancelInstall(Widget, XtPointer, XtPointer) {
     goodbyeStep(gui->savedArgInfo);
+    runState = RunState::IDLE;
     setMainSensitive(true);
 }
 
-void showConfirmation(const std::string& toDo) {
+// The window manager's close of the confirmation answers Cancel.
+void confirmationClosed(Widget, XtPointer, XtPointer) {
+    XtUnmanageChild(confirmDialog);
+    cancelInstall(nullptr, nullptr, nullptr);
+}
+
+void showConfirmation(const CheckResult& check) {
     if (!confirmDialog) {
         confirmDialog = XmCreateQuestionDialog(gui->top, const_cast<char*>("Confirm"), nullptr, 0);
-        XtVaSetValues(XtParent(confirmDialog), XmNtitle, "ONX Install", XmNdeleteResponse,
-                      XmDO_NOTHING, nullptr);
+        XtVaSetValues(XtParent(confirmDialog), XmNtitle, "ONX Install", nullptr);
+        onWindowClose(XtParent(confirmDialog), confirmationClosed, nullptr);
         XmString ok = makeString("Continue Install"), cancel = makeString("Cancel");
         XtVaSetValues(confirmDialog, XmNokLabelString, ok, XmNcancelLabelString, cancel, nullptr);
         XmStringFree(ok);
@@ -342,32 +381,95 @@ void showConfirmation(const std::string& toDo) {
         XtAddCallback(confirmDialog, XmNokCallback, continueInstall, nullptr);
         XtAddCallback(confirmDialog, XmNcancelCallback, cancelInstall, nullptr);
     }
-    XmString message = makeString(toDo.c_str());
-    XtVaSetValues(confirmDialog, XmNmessageString, message, nullptr);
+    // A check that failed or planned nothing is not continued by Return.
+    bool proceed = continueIsDefault(check);
+    std::string text = confirmationText(check);
+    dbFile << "Confirmation, default " << (proceed ? "Continue Install" : "Cancel") << ":\n"
+           << text << std::endl;
+    XmString message = makeString(text.c_str());
+    XtVaSetValues(
+        confirmDialog, XmNmessageString, message, XmNdefaultButtonType,
+        proceed ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON, XmNinitialFocus,
+        XmMessageBoxGetChild(confirmDialog, proceed ? XmDIALOG_OK_BUTTON : XmDIALOG_CANCEL_BUTTON),
+        nullptr);
     XmStringFree(message);
     XtManageChild(confirmDialog);
 }
 
-void doInstall(Widget, XtPointer, XtPointer) {
+void doInstall(bool closeProgram) {
+    // The buttons are insensitive from here until the run ends; a press
+    // queued before that finds the run under way and is dropped.
+    if (runState != RunState::IDLE) return;
+    runState = RunState::CONFIRMING;
+    closeProgramOnOk = closeProgram;
     std::vector<std::string> args = gatherArguments(gui->lists);
     setMainSensitive(false);
     XFlush(XtDisplay(gui->top));
     XmUpdateDisplay(gui->top);
-    std::string toDo = runInstallCheck(args);
-    writeStatusFile(gui->statusFileName, toDo);
-    showConfirmation(toDo);
+    CheckResult check = runInstallCheck(args);
+    writeStatusFile(gui->statusFileName, check.toDo);
+    showConfirmation(check);
 }
 
-// Each button decides afresh whether OK ends the program, so "Install"
-// after a cancelled "Install & Close" leaves it running.
-void installPressed(Widget w, XtPointer data, XtPointer callData) {
-    killServerDialog = false;
-    doInstall(w, data, callData);
+void installPressed(Widget, XtPointer, XtPointer) {
+    doInstall(false);
 }
 
-void installAndClose(Widget w, XtPointer data, XtPointer callData) {
-    killServerDialog = true;
-    doInstall(w, data, callData);
+void installAndClose(Widget, XtPointer, XtPointer) {
+    doInstall(true);
+}
+
+// ---- Closing the main window
+
+void stopConfirmed(Widget, XtPointer, XtPointer) {
+    destroyStopDialog();
+    if (runState != RunState::INSTALLING) return;
+    requestStop();
+    closeAfterInstall = true;
+    showStatusLine("\nStopping after the operation under way...\n");
+}
+
+void stopDeclined(Widget, XtPointer, XtPointer) {
+    destroyStopDialog();
+}
+
+// Asks before a close stops the install; keeping it is the default.
+void askToStop() {
+    if (stopDialog) {
+        XtManageChild(stopDialog);
+        return;
+    }
+    stopDialog = XmCreateQuestionDialog(gui->top, const_cast<char*>("Stop"), nullptr, 0);
+    XtVaSetValues(XtParent(stopDialog), XmNtitle, "ONX Install", nullptr);
+    onWindowClose(XtParent(stopDialog), stopDeclined, nullptr);
+    XmString message = makeString(
+        "An install is running.\n"
+        "Stop it after the operation under way, clean up and leave the program?");
+    XmString ok = makeString("Stop Install"), cancel = makeString("Keep Installing");
+    XtVaSetValues(stopDialog, XmNmessageString, message, XmNokLabelString, ok, XmNcancelLabelString,
+                  cancel, XmNdefaultButtonType, XmDIALOG_CANCEL_BUTTON, XmNinitialFocus,
+                  XmMessageBoxGetChild(stopDialog, XmDIALOG_CANCEL_BUTTON), nullptr);
+    XmStringFree(message);
+    XmStringFree(ok);
+    XmStringFree(cancel);
+    XtUnmanageChild(XmMessageBoxGetChild(stopDialog, XmDIALOG_HELP_BUTTON));
+    XtAddCallback(stopDialog, XmNokCallback, stopConfirmed, nullptr);
+    XtAddCallback(stopDialog, XmNcancelCallback, stopDeclined, nullptr);
+    XtManageChild(stopDialog);
+}
+
+void mainCloseRequested(Widget, XtPointer, XtPointer) {
+    switch (runState) {
+        case RunState::IDLE:
+            leaveProgram(0);
+        case RunState::CONFIRMING:
+            // Nothing was done: the checked run is closed as Cancel closes it.
+            goodbyeStep(gui->savedArgInfo);
+            leaveProgram(0);
+        case RunState::INSTALLING:
+            if (!closeAfterInstall) askToStop();
+            break;
+    }
 }
 
 // ---- Main window
@@ -377,9 +479,7 @@ void resetPressed(Widget, XtPointer, XtPointer) {
 }
 
 void cancelPressed(Widget, XtPointer, XtPointer) {
-    XtDestroyWidget(gui->top);
-    XtDestroyApplicationContext(gui->app);
-    qrx_client_exit(0);
+    leaveProgram(0);
 }
 
 void optionsPressed(Widget, XtPointer, XtPointer) {
@@ -388,6 +488,7 @@ void optionsPressed(Widget, XtPointer, XtPointer) {
 
 void buildMainWindow(int labelChars) {
     XtVaSetValues(gui->top, XmNtitle, "Install Velkar Server", XmNiconPixmap, icon, nullptr);
+    onWindowClose(gui->top, mainCloseRequested, nullptr);
     ButtonPanel panel = createButtonPanel(gui->top, 5);
     mainPanel = panel.holder;
     Widget insert = XtVaCreateManagedWidget(
@@ -397,8 +498,11 @@ void buildMainWindow(int labelChars) {
     Widget fields = buildFieldGroup(insert, gui->lists.general, labelChars);
     stackBelow(fields, header);
     XmString s = makeString("Install Options...");
-    Widget options = XtVaCreateManagedWidget("InstallOptions", xmPushButtonWidgetClass, insert,
-                                             XmNlabelString, s, nullptr);
+    // A tab group of its own, so that Tab reaches it after the fields; as a
+    // member of the insert group it would come first.
+    Widget options =
+        XtVaCreateManagedWidget("InstallOptions", xmPushButtonWidgetClass, insert, XmNlabelString,
+                                s, XmNnavigationType, XmTAB_GROUP, nullptr);
     XmStringFree(s);
     stackBelow(options, fields);
     XtVaSetValues(options, XmNrightAttachment, XmATTACH_NONE, nullptr);
@@ -409,6 +513,7 @@ void buildMainWindow(int labelChars) {
     addPanelButton(panel, "Reset", resetPressed, nullptr);
     addPanelButton(panel, "Cancel", cancelPressed, nullptr);
     addPanelButton(panel, "Help...", helpPressed, nullptr);
+    setMinimumShellSize(panel, gui->top);
 }
 
 // The icon as the shell's icon window (a window showing the pixmap).

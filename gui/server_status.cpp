@@ -7,14 +7,22 @@
 #include <memory>
 
 #include "gui/status_channel.h"
+#include "gui/window_close.h"
 
 namespace {
+
+// One install's dialog; freed when its widgets are destroyed.
+struct StatusDialog {
+    Widget box = nullptr;  // the working dialog inside its shell
+    Widget text = nullptr;
+    bool closeProgram = false;
+    bool running = true;
+};
 
 struct StatusState {
     std::unique_ptr<StatusChannel> channel;
     StatusHooks hooks{};
-    Widget dialog = nullptr;
-    Widget text = nullptr;
+    StatusDialog* running = nullptr;  // the dialog of the install under way
     Cursor watch = None;
 };
 
@@ -27,20 +35,22 @@ void setString(Widget w, const char* resource, const char* value) {
 }
 
 void appendLine(const std::string& line) {
-    if (!state.text) return;
-    XmTextPosition end = XmTextGetLastPosition(state.text);
-    XmTextInsert(state.text, end, const_cast<char*>(line.c_str()));
-    XmTextShowPosition(state.text, XmTextGetLastPosition(state.text));
+    if (!state.running) return;
+    Widget text = state.running->text;
+    XmTextInsert(text, XmTextGetLastPosition(text), const_cast<char*>(line.c_str()));
+    XmTextShowPosition(text, XmTextGetLastPosition(text));
 }
 
 void installFinished() {
-    if (state.dialog) {
-        Widget ok = XmMessageBoxGetChild(state.dialog, XmDIALOG_OK_BUTTON);
+    if (StatusDialog* d = state.running) {
+        d->running = false;
+        Widget ok = XmMessageBoxGetChild(d->box, XmDIALOG_OK_BUTTON);
         XtSetSensitive(ok, True);
         XmProcessTraversal(ok, XmTRAVERSE_CURRENT);  // Return now answers OK
-        if (XtIsRealized(XtParent(state.dialog)))
-            XUndefineCursor(XtDisplay(state.dialog), XtWindow(XtParent(state.dialog)));
+        if (XtIsRealized(XtParent(d->box)))
+            XUndefineCursor(XtDisplay(d->box), XtWindow(XtParent(d->box)));
     }
+    state.running = nullptr;
     state.hooks.finished();
 }
 
@@ -53,10 +63,27 @@ void statusInput(XtPointer, int*, XtInputId*) {
         installFinished();
 }
 
-void okPressed(Widget, XtPointer, XtPointer) {
-    XtDestroyWidget(XtParent(state.dialog));
-    state.dialog = state.text = nullptr;
-    state.hooks.ok();
+void closeDialog(StatusDialog* d) {
+    bool closeProgram = d->closeProgram;
+    XtDestroyWidget(XtParent(d->box));
+    state.hooks.ok(closeProgram);
+}
+
+void okPressed(Widget, XtPointer data, XtPointer) {
+    closeDialog(static_cast<StatusDialog*>(data));
+}
+
+// The window manager's close answers like OK: refused, as the insensitive
+// OK is, while the install runs.
+void closeRequested(Widget, XtPointer data, XtPointer) {
+    auto* d = static_cast<StatusDialog*>(data);
+    if (!d->running) closeDialog(d);
+}
+
+void destroyed(Widget, XtPointer data, XtPointer) {
+    auto* d = static_cast<StatusDialog*>(data);
+    if (state.running == d) state.running = nullptr;
+    delete d;
 }
 
 }  // namespace
@@ -68,19 +95,22 @@ void initStatus(XtAppContext app, StatusHooks hooks) {
                   statusInput, nullptr);
 }
 
-void openStatusDialog(Widget parent) {
+void openStatusDialog(Widget parent, bool closeProgram) {
+    auto* d = new StatusDialog;
+    d->closeProgram = closeProgram;
     Arg args[1];
     XtSetArg(args[0], XmNautoUnmanage, False);
-    state.dialog = XmCreateWorkingDialog(parent, const_cast<char*>("Status"), args, 1);
-    XtVaSetValues(XtParent(state.dialog), XmNtitle, "ONX Install", XmNdeleteResponse, XmDO_NOTHING,
-                  nullptr);
-    setString(state.dialog, XmNmessageString, "Installing ONX Server...");
-    setString(state.dialog, XmNokLabelString, "OK");
-    XtUnmanageChild(XmMessageBoxGetChild(state.dialog, XmDIALOG_CANCEL_BUTTON));
-    XtUnmanageChild(XmMessageBoxGetChild(state.dialog, XmDIALOG_HELP_BUTTON));
-    Widget ok = XmMessageBoxGetChild(state.dialog, XmDIALOG_OK_BUTTON);
-    XtSetSensitive(ok, False);
-    XtAddCallback(state.dialog, XmNokCallback, okPressed, nullptr);
+    d->box = XmCreateWorkingDialog(parent, const_cast<char*>("Status"), args, 1);
+    Widget shell = XtParent(d->box);
+    XtAddCallback(d->box, XmNdestroyCallback, destroyed, d);
+    XtVaSetValues(shell, XmNtitle, "ONX Install", nullptr);
+    onWindowClose(shell, closeRequested, d);
+    setString(d->box, XmNmessageString, "Installing ONX Server...");
+    setString(d->box, XmNokLabelString, "OK");
+    XtUnmanageChild(XmMessageBoxGetChild(d->box, XmDIALOG_CANCEL_BUTTON));
+    XtUnmanageChild(XmMessageBoxGetChild(d->box, XmDIALOG_HELP_BUTTON));
+    XtSetSensitive(XmMessageBoxGetChild(d->box, XmDIALOG_OK_BUTTON), False);
+    XtAddCallback(d->box, XmNokCallback, okPressed, d);
     Arg textArgs[6];
     int n = 0;
     XtSetArg(textArgs[n], XmNeditMode, XmMULTI_LINE_EDIT), ++n;
@@ -89,13 +119,18 @@ void openStatusDialog(Widget parent) {
     XtSetArg(textArgs[n], XmNtraversalOn, False), ++n;  // Return belongs to OK
     XtSetArg(textArgs[n], XmNrows, 15), ++n;
     XtSetArg(textArgs[n], XmNcolumns, 70), ++n;
-    state.text = XmCreateScrolledText(state.dialog, const_cast<char*>("StatusText"), textArgs, n);
-    XtManageChild(state.text);
-    XtManageChild(state.dialog);
-    Display* display = XtDisplay(state.dialog);
+    d->text = XmCreateScrolledText(d->box, const_cast<char*>("StatusText"), textArgs, n);
+    XtManageChild(d->text);
+    XtManageChild(d->box);
+    state.running = d;
+    Display* display = XtDisplay(d->box);
     if (state.watch == None) state.watch = XCreateFontCursor(display, XC_watch);
-    XDefineCursor(display, XtWindow(XtParent(state.dialog)), state.watch);
+    XDefineCursor(display, XtWindow(shell), state.watch);
     XFlush(display);
+}
+
+void showStatusLine(const char* text) {
+    appendLine(text);
 }
 
 void postStatusLine(const char* text) {

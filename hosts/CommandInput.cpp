@@ -33,8 +33,9 @@ Str makeErrorFile() {
 
 }  // namespace
 
-CommandInput::CommandInput(InstallHost::InputType type, const Str& input, const Str& host)
-    : type_(type), input_(input), host_(host) {}
+CommandInput::CommandInput(InstallHost::InputType type, const Str& input, const Str& host,
+                           const Str& secret)
+    : type_(type), input_(input), host_(host), secret_(secret) {}
 
 CommandInput::~CommandInput() {
     if (pipe_) pclose(pipe_);
@@ -99,38 +100,53 @@ bool CommandInput::openFile() {
     return true;
 }
 
-void CommandInput::feed(int fd, CommandStreams& streams, Str& errors) {
+bool CommandInput::feed(int fd, CommandStreams& streams, Str& errors) {
+    if (!secret_.empty() &&
+        sendInput(fd, secret_.chars(), secret_.length(), streams) != secret_.length()) {
+        dbFile << "short write of the secret line to the command" << std::endl;
+        return false;
+    }
     switch (type_) {
         case InstallHost::REMOTE_READ_INPUT:
-            feedRemote(fd, streams);
-            break;
-        case InstallHost::PIPE_INPUT:
-            feedBlocks(fd, streams);
+            return feedRemote(fd, streams);
+        case InstallHost::PIPE_INPUT: {
+            bool whole = feedBlocks(fd, streams);
             errors.prepend(pipeErrors());
-            break;
-        case InstallHost::FILE_INPUT:
-            feedBlocks(fd, streams);
+            return whole;
+        }
+        case InstallHost::FILE_INPUT: {
+            bool whole = feedBlocks(fd, streams);
             close(file_);
             file_ = -1;
-            break;
+            return whole;
+        }
         case InstallHost::STRING_INPUT:
-            feedString(fd, streams);
-            break;
+            return feedString(fd, streams);
     }
+    return false;
 }
 
-void CommandInput::feedBlocks(int fd, CommandStreams& streams) {
+// Stops at the first write the command does not take: every later block
+// would wait for it in vain.
+bool CommandInput::feedBlocks(int fd, CommandStreams& streams) {
     dbFile << "Sending " << TRANSFER_SIZE << " byte chunks to the stream." << std::endl;
-    char* buffer = transferBuffer();
     long total = 0;
     int blocks = 0;
+    bool whole = true;
     for (;;) {
-        ssize_t n = pipe_ ? ssize_t(fread(buffer, 1, TRANSFER_SIZE, pipe_))
-                          : read(file_, buffer, TRANSFER_SIZE);
+        ssize_t n = pipe_ ? ssize_t(fread(block_, 1, TRANSFER_SIZE, pipe_))
+                          : read(file_, block_, TRANSFER_SIZE);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || (n == 0 && pipe_ && ferror(pipe_))) {
+            dbFile << "Input read failed: " << strerror(errno) << std::endl;
+            whole = false;
+        }
         if (n <= 0) break;
-        if (sendInput(fd, buffer, int(n), streams) != n)
+        if (sendInput(fd, block_, int(n), streams) != n) {
             dbFile << "Input write to rcmd failed" << std::endl;
+            whole = false;
+            break;
+        }
         total += n;
         if (++blocks % BLOCKS_PER_MARK == 0) progressMark();
     }
@@ -138,11 +154,13 @@ void CommandInput::feedBlocks(int fd, CommandStreams& streams) {
     snprintf(line, sizeof line, "...sent %ld bytes to remote command", total);
     dbFile << line << std::endl;
     status(".");
+    return whole;
 }
 
-void CommandInput::feedRemote(int fd, CommandStreams& streams) {
+bool CommandInput::feedRemote(int fd, CommandStreams& streams) {
     long total = 0;
     long count = 0;
+    bool whole = true;
     for (;;) {
         char* block = nullptr;
         int n = source_->contBufferedRead(block);
@@ -150,9 +168,13 @@ void CommandInput::feedRemote(int fd, CommandStreams& streams) {
             delete[] block;
             break;
         }
-        if (sendInput(fd, block, n, streams) != n)
-            dbFile << "Remote read input write to rcmd failed" << std::endl;
+        int sent = sendInput(fd, block, n, streams);
         delete[] block;
+        if (sent != n) {
+            dbFile << "Remote read input write to rcmd failed" << std::endl;
+            whole = false;
+            break;
+        }
         total += n;
         count += n;
         if (count >= MARK_BYTES) {
@@ -165,16 +187,19 @@ void CommandInput::feedRemote(int fd, CommandStreams& streams) {
     dbFile << line << std::endl;
     status(".");
     source_->cleanupBufferedReadStuff();
+    return whole;
 }
 
-void CommandInput::feedString(int fd, CommandStreams& streams) {
-    if (input_.empty()) return;
+bool CommandInput::feedString(int fd, CommandStreams& streams) {
+    if (input_.empty()) return true;
     dbFile << "\ninput:\n" << keyClean(input_) << std::endl;
     int n = sendInput(fd, input_.chars(), input_.length(), streams);
-    if (n != input_.length())
+    if (n != input_.length()) {
         dbFile << "short write to remote command!" << std::endl;
-    else
-        dbFile << "sent " << n << " bytes to command" << std::endl;
+        return false;
+    }
+    dbFile << "sent " << n << " bytes to command" << std::endl;
+    return true;
 }
 
 // The local command's standard error, unless it only said it had none.
@@ -184,9 +209,8 @@ Str CommandInput::pipeErrors() {
     Str text;
     int fd = ::open(pipeErrorFile_, O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
-        char* buffer = transferBuffer();
         ssize_t n;
-        while ((n = read(fd, buffer, TRANSFER_SIZE)) > 0) text += Str(buffer, int(n));
+        while ((n = read(fd, block_, TRANSFER_SIZE)) > 0) text += Str(block_, int(n));
         close(fd);
     }
     unlink(pipeErrorFile_);

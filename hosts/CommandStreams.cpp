@@ -35,9 +35,9 @@ const StreamNames stdoutNames{"stdout read ", "0 byte read of stdout", "X",
 const StreamNames stderrNames{"stderr read ", "0 byte read of stderr", "E",
                               "read() error on stderr: "};
 
-// Reads fd until it has nothing more for now; sets done at its end.
-void drain(int fd, Str* dest, bool& done, const StreamNames& names) {
-    char* buffer = transferBuffer();
+// Reads fd through buffer (TRANSFER_SIZE bytes) until it has nothing more
+// for now; sets done at its end.
+void drain(int fd, char* buffer, Str* dest, bool& done, const StreamNames& names) {
     for (;;) {
         int n = my_read(CHANNEL_CHILD, fd, buffer, TRANSFER_SIZE - 1);
         if (n > 0) {
@@ -74,11 +74,6 @@ const char* const waitMark = ".";
 
 }  // namespace
 
-char* transferBuffer() {
-    static char buffer[TRANSFER_SIZE];
-    return buffer;
-}
-
 int setCommandIdleLimit(int seconds) {
     int old = idleLimit;
     idleLimit = seconds;
@@ -108,8 +103,8 @@ CommandStreams::CommandStreams(int outFd, int errFd, Str* output, Str* errors)
 }
 
 void CommandStreams::readReady(short outEvents, short errEvents) {
-    if (!outDone && outEvents) drain(out, output, outDone, stdoutNames);
-    if (!errDone && errEvents) drain(err, errors, errDone, stderrNames);
+    if (!outDone && outEvents) drain(out, buffer_, output, outDone, stdoutNames);
+    if (!errDone && errEvents) drain(err, buffer_, errors, errDone, stderrNames);
 }
 
 int sendInput(int fd, const char* data, int n, CommandStreams& streams) {

@@ -8,6 +8,9 @@
 
 class InstallHost;
 
+// Bytes taken from a descriptor or a local source at a time.
+constexpr int TRANSFER_SIZE = 16384;
+
 struct CommandStreams {
     CommandStreams(int outFd, int errFd, Str* output, Str* errors);
 
@@ -24,6 +27,11 @@ struct CommandStreams {
     void readReady(short outEvents, short errEvents);
     // Both descriptors are given up (no more data will be read).
     void abandon() { outDone = errDone = true; }
+
+  private:
+    // Output has a buffer of its own: it is read while a block of input
+    // still waits to be written, which must arrive as it left.
+    char buffer_[TRANSFER_SIZE];
 };
 
 // Writes n bytes to fd, reading the streams whenever fd cannot take more.
@@ -33,7 +41,3 @@ int sendInput(int fd, const char* data, int n, CommandStreams& streams);
 
 // collectOutput on streams already being read.
 void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, const Str& host);
-
-// The process-wide transfer buffer for local input and command output.
-constexpr int TRANSFER_SIZE = 16384;
-char* transferBuffer();

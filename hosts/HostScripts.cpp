@@ -1,8 +1,8 @@
 // Product scripts, command sets copied to a host, and the host's reboot.
-#include <unistd.h>
-
 #include "engine/Args.h"
 #include "hosts/InstallHost.h"
+#include "hosts/PrivateDir.h"
+#include "hosts/RemoteCommand.h"
 #include "hosts/Status.h"
 #include "model/Catalog.h"
 #include "model/DebugLog.h"
@@ -11,12 +11,6 @@ namespace {
 
 Str catalogText(long number) {
     return catalogMessage(InstallOpsCatalog, number).bound_msg();
-}
-
-// One directory per installer process, so that two runs never share it.
-const Str& copyDirectory() {
-    static const Str dir = "/tmp/cis." + Str(std::to_string(getpid()));
-    return dir;
 }
 
 }  // namespace
@@ -37,14 +31,25 @@ int InstallHost::runScript(const Script& script) {
     return 0;
 }
 
+// The files go into a directory made private for this call under the
+// host's temporary directory, and are removed with it afterwards.
 int InstallHost::runScriptOnHost(const Str& spec, Str input, Str& out, Str& err) {
-    const Str& dir = copyDirectory();
+    Str tmp = argInfo.config.translate(this, "@TmpDir@");
+    Str dir = newPrivateDirPath(tmp.empty() ? Str("/tmp") : tmp);
     // The archive goes to standard output: "tar chf <spec>" alone would
     // write it over the first file of spec.
     Str pack = (isOS2() ? "tar -chf - " : "tar chf - ") + spec;
-    Str unpack = "(mkdir " + dir + "; cd " + dir + (isOS2() ? "; tar -xvf -)" : "; tar xvf -)");
+    Str unpack = makePrivateDirScript(dir) + " && cd " + shellWord(dir) +
+                 (isOS2() ? " && tar -xvf -" : " && tar xvf -");
     runCommand(unpack, pack, out, err, PIPE_INPUT);
-    runCommand("cd " + dir + "; " + spec, input, out, err, STRING_INPUT);
+    if (!privateDirMade(out)) {
+        dbFile << "no private directory for the command set: " << out << err << std::endl;
+        if (err.empty()) err = "no private directory for the command set\n";
+        return 0;
+    }
+    runCommand("cd " + shellWord(dir) + " && " + spec, input, out, err, STRING_INPUT);
+    Str rmOut, rmErr;
+    runCommand("rm -rf " + shellWord(dir), EMPTY, rmOut, rmErr, STRING_INPUT);
     return err.empty() ? 1 : 0;
 }
 

@@ -56,7 +56,8 @@ InstallHost::InstallHost(const InstallHost& other)
       hostUser(other.hostUser),
       hostPassword(other.hostPassword),
       states(other.states),
-      toolsLoc(other.toolsLoc) {
+      toolsLoc(other.toolsLoc),
+      engineDir(other.engineDir) {
     registerLive();
 }
 
@@ -74,6 +75,7 @@ InstallHost& InstallHost::operator=(const InstallHost& other) {
     hostPassword = other.hostPassword;
     states = other.states;
     toolsLoc = other.toolsLoc;
+    engineDir = other.engineDir;
     return *this;
 }
 

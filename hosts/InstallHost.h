@@ -84,6 +84,11 @@ class InstallHost {
     virtual bool isW32() const;
     virtual bool isOS2() const;
     virtual bool isNW() const;
+    // runCommand for a command that first reads one line, secretLine, from
+    // its standard input, ahead of input: a password passed this way stands
+    // in no argument list and no log.
+    virtual void runCommandWithSecret(const Str& command, const Str& secretLine, const Str& input,
+                                      Str& output, Str& errors, InputType type);
 
     const Str& getName() const { return name; }
     const Str& getType() const { return type; }
@@ -92,6 +97,12 @@ class InstallHost {
     int& pcInstall() { return pcInstallFlag; }
     int isEnginePresent() const { return enginePresent; }
     void setEnginePresent() { enginePresent = 1; }
+    // The private directory made on the host for the engine copied there,
+    // empty when none was made.
+    const Str& getEngineDir() const { return engineDir; }
+    void setEngineDir(const Str& dir) { engineDir = dir; }
+    // Removes that directory with the engine in it (end of the run).
+    void removeEngineDir();
 
     // The method, account and password for reaching the host now: the
     // host's own when it was given one, else the run's settings.
@@ -168,6 +179,7 @@ class InstallHost {
     Array<FSState> states;
     int bufferedReadChannel = 0;
     Str toolsLoc;
+    Str engineDir;
 };
 
 QS_ARRAY_LABEL(InstallHost*, "ptArray.InstallHost_p");

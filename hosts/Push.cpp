@@ -1,18 +1,19 @@
 // Pushing a file package onto a host: the engine is made present there
-// (copied from the installer's bundle when missing), one shell command
-// changes into the type's location and unpacks the block, which reaches the
-// engine by the shortest way from the medium; then the engine's report is
-// judged, the location registered and the probe file written.
-#include <fcntl.h>
+// (copied from the installer's bundle into a directory private to the run
+// when missing), one shell command changes into the type's location and
+// unpacks the block, which reaches the engine by the shortest way from the
+// medium; then the engine's report is judged, the location registered and
+// the probe file written.
 #include <unistd.h>
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
-#include "engine/HostGroup.h"
 #include "engine/InstallOperation.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Platform.h"
 #include "hosts/InstallHost.h"
+#include "hosts/PosixCksum.h"
+#include "hosts/PrivateDir.h"
 #include "hosts/RemoteCommand.h"
 #include "hosts/Status.h"
 #include "model/Catalog.h"
@@ -22,6 +23,12 @@ namespace {
 
 // The line the unpack command adds to the error text when the engine failed.
 const char ENGINE_FAILED[] = "file package engine failed, exit status ";
+// The line the engine writes once it has read the whole block; our own
+// engine writes it (fpack/fp_ops.h), as any engine on the hosts does.
+const char BLOCK_READ[] = "fpack: block read to its trailer\n";
+// Added to the error text of a push without that line.
+const char BLOCK_NOT_READ[] =
+    "the file package engine did not confirm that it read the whole block\n";
 
 Str translated(const InstallHost* host, const Str& text) {
     return argInfo.config.translate(host, text);
@@ -40,26 +47,23 @@ Str bundleDirectory() {
     return dir;
 }
 
-// Where the engine comes from and where it goes on one host.
+// Where the engine comes from, and how the unpack command names it.
 struct EnginePaths {
-    Str name;      // "@fpengine@"
-    Str relative;  // bin/<arch>/<name>
-    Str source;    // installer side
-    Str tmpDir;    // the host's temporary directory
+    Str name;    // "@fpengine@"
+    Str source;  // installer side: <bundle>/bin/<arch>/<name>
+    Str tmpDir;  // the host's temporary directory, under which it is staged
 
     explicit EnginePaths(const InstallHost& host)
         : name(translated(&host, "@fpengine@")),
-          relative(translated(&host, "bin/@Arch@/" + name)),
-          source(bundleDirectory() + "/" + relative),
+          source(bundleDirectory() + "/" + translated(&host, "bin/@Arch@/" + name)),
           tmpDir(translated(&host, "@TmpDir@")) {
         if (tmpDir.empty()) tmpDir = "/tmp";
     }
-    Str onHost() const { return tmpDir + "/" + relative; }
     // The engine as the unpack command names it on host.
     Str command(const InstallHost& host) const {
         if (isLocal(host.getName())) return source;
         if (host.isW32() || host.isOS2()) return name;
-        return onHost();
+        return shellWord(host.getEngineDir() + "/" + name);
     }
 };
 
@@ -105,17 +109,6 @@ int os2RebootForDatabase(InstallHost& host) {
     return 1;
 }
 
-// Backslashes doubled; with shellSpecials also "$" and '"' escaped.
-Str escapedForQuotes(const Str& text, bool shellSpecials) {
-    Str result;
-    for (int i = 0; i < text.length(); ++i) {
-        char c = text.chars()[i];
-        if (c == '\\' || (shellSpecials && (c == '$' || c == '"'))) result += '\\';
-        result += c;
-    }
-    return result;
-}
-
 // The type's own set-up commands in front of the unpack, ending in ";".
 Str installPrefix(const InstallHost& host, const InstallType& type) {
     Str prefix = type.entry().options;
@@ -126,18 +119,28 @@ Str installPrefix(const InstallHost& host, const InstallType& type) {
     return prefix;
 }
 
-// The database account of a Windows node, as shell assignments.
-Str zapAccount(const InstallHost& host, const InstallType& type) {
+// The database account of a Windows node: the user is set in front of the
+// unpack, the password read by the shell from the first line of the
+// command's input, so that it stands in no command line.
+struct ZapAccount {
+    bool used = false;
+    Str assignments;
+    Str password;
+};
+
+ZapAccount zapAccount(const InstallHost& host, const InstallType& type) {
+    ZapAccount account;
     const Str& id = type.entry().id;
-    if (!host.isW32() || (id != "ZPIDB" && id != "DB")) return Str();
+    if (!host.isW32() || (id != "ZPIDB" && id != "DB")) return account;
     Str user = argInfo.zapUser;
-    Str password = argInfo.zapPassword;
+    account.password = argInfo.zapPassword;
     if (user == "UseDefaultAccount") {
         user = host.user();
-        password = host.password();
+        account.password = host.password();
     }
-    return "ZapUser=\"" + escapedForQuotes(user, false) + "\";ZapPassword=\"" +
-           escapedForQuotes(password, true) + "\";";
+    account.used = true;
+    account.assignments = "ZapUser=" + shellWord(user) + ";IFS= read -r ZapPassword;";
+    return account;
 }
 
 // A Bourne shell on the host reports an engine that failed (status other
@@ -156,8 +159,25 @@ struct EngineResult {
     bool failed = false;
 };
 
-// Judges what the engine wrote; the error text left is the one to keep.
+// Takes the engine's confirmation line out of output; false when it is
+// not there.
+bool takeConfirmation(Str& output) {
+    const Str line(BLOCK_READ);
+    for (int at = output.index(line); at >= 0; at = output.index(line, at + 1)) {
+        if (at == 0 || output[at - 1] == '\n') {
+            output.del(at, line.length());
+            return true;
+        }
+    }
+    return false;
+}
+
+// Judges what the engine wrote; the error text left is the one to keep. A
+// push succeeds only when the engine confirmed that it read the whole
+// block: a stream cut short, one that never arrived, or a program that is
+// no engine (or none at all) must not pass for an installation.
 void judge(InstallHost& host, EngineResult& r) {
+    bool confirmed = takeConfirmation(r.output);
     bool truncated = false;
     if (!r.output.empty()) {
         if (r.output.contains(OUTPUT_TRUNCATED)) {
@@ -166,6 +186,10 @@ void judge(InstallHost& host, EngineResult& r) {
         }
         status(r.output.chars());
     }
+    if (!confirmed && !truncated) {
+        r.failed = true;
+        r.errors += BLOCK_NOT_READ;
+    }
     if (r.errors.empty()) return;
     if (truncated) {
         statusCatalogMessage(30);
@@ -173,7 +197,7 @@ void judge(InstallHost& host, EngineResult& r) {
         return;
     }
     int hey = r.errors.index("Hey Install: initialize ");
-    if (hey >= 0) {
+    if (hey >= 0 && !r.failed) {
         Str line = r.errors.after(hey + int(sizeof "Hey Install: initialize ") - 2);
         if (line.contains('\n')) line = line.before('\n');
         if (line.contains(",reboot")) {
@@ -191,7 +215,7 @@ void judge(InstallHost& host, EngineResult& r) {
     }
     if (r.errors.contains("\nFATAL.\n") ||
         r.errors.contains(" the last few lines of the error log (") ||
-        r.errors.contains(ENGINE_FAILED))
+        r.errors.contains(ENGINE_FAILED) || r.errors.contains(INPUT_CUT_SHORT))
         r.failed = true;
     r.errors = NonCourierSpeak(r.errors);
     if (!r.errors.empty()) status(r.errors.chars());
@@ -209,24 +233,35 @@ void recordPushFailure(const InstallHost& host, const InstallOperation& op, cons
     hostFailures.addFailureCritical(host.getName(), catalogMessage(InstallOpsCatalog, 62));
 }
 
-// 1 when the engine is on the host afterwards.
-int copyEngine(InstallHost& host, const InstallOperation& op, const EnginePaths& engine) {
-    int fd = open(engine.source.chars(), O_RDONLY);
-    if (fd < 0) {
+// The text after the last newline of text without its final newline.
+Str lastLine(Str text) {
+    if (text.length() > 0 && text[text.length() - 1] == '\n') text.del(text.length() - 1, 1);
+    int nl = text.index('\n', -1);
+    return nl < 0 ? text : text.after(nl);
+}
+
+// 1 when the engine is on the host afterwards: copied into a directory
+// made private for this run, and used only when the host's cksum of the
+// copy is that of the bundle's engine.
+int copyEngine(InstallHost& host, const EnginePaths& engine) {
+    Str sum = posixCksumOfFile(engine.source);
+    if (sum.empty()) {
         statusMessage(catalogMessage(InstallCatalog, 136, {engine.source}));
         return 0;
     }
-    close(fd);
-    Str dir = translated(&host, "bin/@Arch@");
-    Str head = host.isOS2() ? ";  MDIR=\"" : "; umask 022; MDIR=\"";
-    Str command = "cd " + engine.tmpDir +
-                  translated(&host, head + dir + "\" export MDIR; @mkdirCommand@; ") +
-                  translated(&host, "@Cat@ > " + engine.relative + "; chmod +x " + engine.relative);
+    Str dir = newPrivateDirPath(engine.tmpDir);
+    Str file = shellWord(dir + "/" + engine.name);
+    Str command = makePrivateDirScript(dir) + " && " + translated(&host, "@Cat@") + " > " + file +
+                  " && chmod 700 " + file + " && cksum < " + file;
     statusCatalogMessage(71);
     Str out, err;
     host.runCommand(command, engine.source, out, err, InstallHost::FILE_INPUT);
-    hostGroups.putOp(opRmFile(op.type, engine.onHost(), host.getName()), nullptr);
-    if (err.contains("failed.")) {
+    // Removed at clean-up, or at once when the copy is not good.
+    if (privateDirMade(out)) host.setEngineDir(dir);
+    if (!privateDirMade(out) || lastLine(out) != sum) {
+        dbFile << "engine copy in " << dir << " not made or not as sent (" << sum << "): " << out
+               << err << std::endl;
+        host.removeEngineDir();
         statusMessage(catalogMessage(InstallCatalog, 136, {engine.source}));
         return 0;
     }
@@ -237,7 +272,8 @@ int copyEngine(InstallHost& host, const InstallOperation& op, const EnginePaths&
 
 // Runs the unpack command, the block reaching the engine from the medium;
 // 0 when the medium's file cannot be read.
-int unpack(InstallHost& host, Str command, const Str& image, EngineResult& r) {
+int unpack(InstallHost& host, Str command, const Str& image, const ZapAccount& account,
+           EngineResult& r) {
     const Cdrom& media = argInfo.cdrom;
     Str input;
     InstallHost::InputType kind;
@@ -264,16 +300,26 @@ int unpack(InstallHost& host, Str command, const Str& image, EngineResult& r) {
     }
     int blocking = doNotBlock;
     doNotBlock = 1;
-    host.runCommand(command, input, r.output, r.errors, kind);
+    if (account.used)
+        host.runCommandWithSecret(command, account.password, input, r.output, r.errors, kind);
+    else
+        host.runCommand(command, input, r.output, r.errors, kind);
     doNotBlock = blocking;
     return 1;
 }
 
 }  // namespace
 
-int InstallHost::pushFilePack(const InstallOperation& planned) {
-    // A copy: the engine copy files a removal into the list that holds planned.
-    const InstallOperation op = planned;
+void InstallHost::removeEngineDir() {
+    if (engineDir.empty()) return;
+    dbFile << "Removing the engine's directory " << engineDir << " on host: " << name << std::endl;
+    Str out, err;
+    runCommand("rm -rf " + shellWord(engineDir), EMPTY, out, err, STRING_INPUT);
+    engineDir = Str();
+    enginePresent = 0;
+}
+
+int InstallHost::pushFilePack(const InstallOperation& op) {
     if (op.filePack.kind() == DIST_NONE) {
         dbFile << "bogus media packet push!" << std::endl;
         statusCatalogMessage(31);
@@ -281,14 +327,15 @@ int InstallHost::pushFilePack(const InstallOperation& planned) {
     }
     EnginePaths engine(*this);
     if (isLocal(name) || isW32() || isOS2()) enginePresent = 1;
-    if (!enginePresent && !copyEngine(*this, op, engine)) return 0;
+    if (!enginePresent && !copyEngine(*this, engine)) return 0;
     if (isOS2() && op.type.entry().id == "DB" && !os2RebootForDatabase(*this)) return 0;
 
-    Str command = installPrefix(*this, op.type) + zapAccount(*this, op.type) + "cd " +
+    ZapAccount account = zapAccount(*this, op.type);
+    Str command = installPrefix(*this, op.type) + account.assignments + "cd " +
                   shellWord(op.fs.clientPath) + ";" + engine.command(*this) +
                   translated(this, " @unpackOptions@ ");
     EngineResult r;
-    if (!unpack(*this, command, op.filePack.pathToImage(), r)) return 0;
+    if (!unpack(*this, command, op.filePack.pathToImage(), account, r)) return 0;
     judge(*this, r);
     if (r.failed) {
         statusCatalogMessage(62);

@@ -2,6 +2,7 @@
 // with the sample medium's images, and through a host whose commands are
 // answered by the test, for the command forms of other hosts.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -9,6 +10,9 @@
 
 #include "engine/HostGroup.h"
 #include "engine/InstalledLocations.h"
+#include "hosts/PosixCksum.h"
+#include "hosts/PrivateDir.h"
+#include "hosts/RemoteCommand.h"
 #include "hosts/host_test_fixture.h"
 #include "model/Cdrom.h"
 
@@ -24,16 +28,22 @@ class ScriptedHost : public InstallHost {
     struct Call {
         std::string command, input;
         InputType type;
+        std::string secretLine;
     };
     struct Answer {
         std::string output, errors;
     };
-    ScriptedHost(const char* name, const char* type)
-        : InstallHost(name, type, "root", "", TRUSTED_HOST) {}
+    ScriptedHost(const char* name, const char* type, const char* user = "root",
+                 const char* password = "", AccessMethod access = TRUSTED_HOST)
+        : InstallHost(name, type, user, password, access) {}
 
     void runCommand(const Str& command, const Str& input, Str& output, Str& errors,
                     InputType type) override {
-        calls.push_back({command.str(), input.str(), type});
+        runCommandWithSecret(command, "", input, output, errors, type);
+    }
+    void runCommandWithSecret(const Str& command, const Str& secretLine, const Str& input,
+                              Str& output, Str& errors, InputType type) override {
+        calls.push_back({command.str(), input.str(), type, secretLine.str()});
         Answer a;
         if (!answers.empty()) {
             a = answers.front();
@@ -160,38 +170,73 @@ TEST_F(PushTest, FailedEngineRunIsReportedAndNothingRegistered) {
     }
 }
 
-TEST_F(PushTest, RemoteHostGetsTheEngineOnceAndItsRemovalIsPlanned) {
+// The engine's confirmation that it read the whole block.
+const std::string kRead = "fpack: block read to its trailer\n";
+
+TEST_F(PushTest, RemoteHostGetsTheEngineOnceInAPrivateDirectoryRemovedAtTheEnd) {
     hostGroups.ops = Array<InstallOperation>();
-    hostGroups.entries = Array<HostGroupEntry>();
-    hostGroups.entries.put(HostGroupEntry());
     ScriptedHost host("far-host.invalid", "linux-ix86");
     addConfig("TmpDir", "/var/tmp/qs");
+    const std::string copied =
+        std::string(PRIVATE_DIR_MADE) + "\n" + posixCksumOfFile(kFpack.c_str()).str() + "\n";
+    // Copy, unpack, probe file; unpack, probe file.
+    host.answers = {{copied, ""}, {kRead, ""}, {"", ""}, {kRead, ""}};
     InstallOperation op = push("BIN", 1, "/opt/qs", "far-host.invalid");
     ASSERT_EQ(host.pushFilePack(op), 1) << log();
     ASSERT_EQ(host.pushFilePack(op), 1) << log();
 
-    std::vector<ScriptedHost::Call> copies = host.callsWith("chmod +x");
+    const std::string stage = host.getEngineDir().str();
+    ASSERT_EQ(stage.rfind("/var/tmp/qs/quillset.", 0), 0u) << stage;
+    std::vector<ScriptedHost::Call> copies = host.callsWith("chmod 700");
     ASSERT_EQ(copies.size(), 1u);
-    EXPECT_EQ(copies[0].command,
-              "cd /var/tmp/qs; umask 022; MDIR=\"bin/linux-ix86\" export MDIR; /bin/mkdir -p "
-              "\"$MDIR\"; /bin/cat > bin/linux-ix86/fpack; chmod +x bin/linux-ix86/fpack");
+    const std::string engine = "'" + stage + "/fpack'";
+    EXPECT_EQ(copies[0].command, makePrivateDirScript(stage.c_str()).str() + " && /bin/cat > " +
+                                     engine + " && chmod 700 " + engine + " && cksum < " + engine);
     EXPECT_EQ(copies[0].input, dir.file("bundle") + "/bin/linux-ix86/fpack");
     EXPECT_EQ(copies[0].type, InstallHost::FILE_INPUT);
     // The medium is on the installer's host: the image is the input.
     std::vector<ScriptedHost::Call> unpacks = host.callsWith("-u -");
     ASSERT_EQ(unpacks.size(), 2u);
-    EXPECT_EQ(unpacks[0].command.rfind("cd '/opt/qs';/var/tmp/qs/bin/linux-ix86/fpack -u -;", 0),
-              0u)
+    EXPECT_EQ(unpacks[0].command.rfind("cd '/opt/qs';" + engine + " -u -;", 0), 0u)
         << unpacks[0].command;
     EXPECT_NE(unpacks[0].command.find(";sleep 2"), std::string::npos);
     EXPECT_EQ(unpacks[0].input, kMedium + "/FILE1.PKT");
     EXPECT_EQ(unpacks[0].type, InstallHost::FILE_INPUT);
-    ASSERT_EQ(hostGroups.ops.length(), 1);
-    EXPECT_EQ(hostGroups.ops[0].kind, RM_FILE);
-    EXPECT_EQ(hostGroups.ops[0].host, "far-host.invalid");
-    EXPECT_EQ(hostGroups.ops[0].list[0], "/var/tmp/qs/bin/linux-ix86/fpack");
     EXPECT_EQ(host.callsWith("PUSHED:").size(), 0u);  // the contents are the input
     EXPECT_EQ(host.callsWith(".installed/QRX_BIN").size(), 2u);
+    // Nothing is left for a later operation; the end of the run removes it.
+    EXPECT_EQ(hostGroups.ops.length(), 0);
+    host.removeEngineDir();
+    EXPECT_EQ(host.calls.back().command, "rm -rf '" + stage + "'");
+    EXPECT_EQ(host.getEngineDir(), "");
+    EXPECT_EQ(host.isEnginePresent(), 0);
+}
+
+// The engine is run only when the host made its directory and holds
+// exactly the bundle's engine there.
+TEST_F(PushTest, EngineCopyThatIsNotExactlyTheBundlesAbortsThePush) {
+    const std::string made = std::string(PRIVATE_DIR_MADE) + "\n";
+    struct Case {
+        const char* name;
+        std::string answer;
+        bool removed;
+    } cases[] = {
+        {"directory refused", "", false},
+        {"copy cut short", made + "1234 99\n", true},
+        {"copy not written", made, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHost host("far-host.invalid", "linux-ix86");
+        host.answers = {{c.answer, ""}};
+        EXPECT_EQ(host.pushFilePack(push("BIN", 1, "/opt/qs", "far-host.invalid")), 0);
+        EXPECT_TRUE(host.callsWith("-u -").empty());
+        EXPECT_EQ(host.callsWith("rm -rf '/tmp/quillset.").size(), c.removed ? 1u : 0u);
+        EXPECT_EQ(host.getEngineDir(), "");
+        EXPECT_EQ(host.isEnginePresent(), 0);
+        EXPECT_NE(shown().back().find("something went wrong copying the distrubution binary"),
+                  std::string::npos);
+    }
 }
 
 TEST_F(PushTest, EngineReportDecidesTheOutcome) {
@@ -201,22 +246,31 @@ TEST_F(PushTest, EngineReportDecidesTheOutcome) {
         int result;
         bool registered, reboot;
     } cases[] = {
-        {"clean", {"", ""}, 1, true, false},
+        {"clean", {kRead, ""}, 1, true, false},
         {"fatal",
          {"", "messages:\nunpack: input error (err=5, blkno=3)\nFATAL.\n"},
          0,
          false,
          false},
-        {"error log", {"", "see the last few lines of the error log (x)"}, 0, false, false},
-        {"exit status", {"", "file package engine failed, exit status 127\n"}, 0, false, false},
+        {"error log", {kRead, "see the last few lines of the error log (x)"}, 0, false, false},
+        {"exit status", {kRead, "file package engine failed, exit status 127\n"}, 0, false, false},
         {"truncated", {"partial" + OUTPUT_TRUNCATED.str(), ""}, 0, false, false},
         // What the engine reports of a successful run is shown, no more.
-        {"messages only", {"", "messages:\nbin: creating directory\n"}, 1, true, false},
-        {"bootstrap", {"", "Hey Install: initialize 42,reboot\n"}, 1, true, true},
+        {"messages only", {kRead, "messages:\nbin: creating directory\n"}, 1, true, false},
+        {"bootstrap", {kRead, "Hey Install: initialize 42,reboot\n"}, 1, true, true},
+        // Without the engine's word that it read the whole block there is
+        // no installation: no engine at all, one that read nothing, a stream
+        // cut short, a line that only looks like it.
+        {"no engine", {"", "sh: 1: fpack.exe: not found\n"}, 0, false, false},
+        {"no confirmation", {"", ""}, 0, false, false},
+        {"no confirmation, bootstrap", {"", "Hey Install: initialize 7\n"}, 0, false, false},
+        {"input cut short", {kRead, INPUT_CUT_SHORT}, 0, false, false},
+        {"not on a line of its own", {"x" + kRead, ""}, 0, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         clearInstalledLocations();
+        hostFailures.clear();
         ScriptedHost host("far-host.invalid", "linux-ix86");
         host.setEnginePresent();
         host.answers = {c.unpack};
@@ -224,24 +278,53 @@ TEST_F(PushTest, EngineReportDecidesTheOutcome) {
         EXPECT_EQ(installedLocationCount(), c.registered ? 1 : 0);
         EXPECT_EQ(host.callsWith(".installed/QRX_BIN").size(), c.registered ? 1u : 0u);
         EXPECT_EQ(host.rebootNeeded(), c.reboot ? 1 : 0);
+        EXPECT_EQ(shown().back(), c.result ? " Completed.\n\n" : " Completed (with errors).\n\n");
+        if (c.result) {
+            // The confirmation itself is not shown.
+            for (const std::string& line : shown()) EXPECT_EQ(line.find(kRead), std::string::npos);
+        } else {
+            EXPECT_NE(report().find(" Completed (with errors)."), std::string::npos) << report();
+        }
     }
     EXPECT_TRUE(logged("Bootstrap!42"));
     EXPECT_TRUE(logged("client will need to be rebooted"));
+    EXPECT_FALSE(logged("Bootstrap!7"));
 }
 
+// The database password reaches the shell on the host as the first line of
+// the command's input, never as part of a command.
 TEST_F(PushTest, WindowsHostUsesItsInstalledEngineAndTheDatabaseAccount) {
-    ScriptedHost host("pc-host.invalid", "w32-ix86");
-    argInfo.zapUser = "DOM\\admin";
-    argInfo.zapPassword = "p$a\"s\\s";
-    ASSERT_EQ(host.pushFilePack(push("ZPIDB", 3, "c:/qrx/db", "pc-host.invalid")), 1) << log();
-    EXPECT_TRUE(host.callsWith("chmod").empty());
-    std::vector<ScriptedHost::Call> unpacks = host.callsWith(" -u ");
-    ASSERT_EQ(unpacks.size(), 1u);
-    EXPECT_EQ(unpacks[0].command.rfind("ZapUser=\"DOM\\\\admin\";ZapPassword=\"p\\$a\\\"s\\\\s\";"
-                                       "cd 'c:/qrx/db';fpack.exe -u -;sleep 2",
-                                       0),
-              0u)
-        << unpacks[0].command;
+    struct Case {
+        const char* user;
+        const char* password;
+        std::string wantUser, wantPassword;
+    } cases[] = {
+        {"DOM\\admin", "p$a\"s\\s'q", "'DOM\\admin'", "p$a\"s\\s'q"},
+        {"UseDefaultAccount", "unused", "'Administrator'", "host-secret"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        ScriptedHost host("pc-host.invalid", "w32-ix86", "Administrator", "host-secret",
+                          USER_PASSWORD);
+        argInfo.zapUser = c.user;
+        argInfo.zapPassword = c.password;
+        host.answers = {{kRead, ""}};
+        ASSERT_EQ(host.pushFilePack(push("ZPIDB", 3, "c:/qrx/db", "pc-host.invalid")), 1) << log();
+        EXPECT_TRUE(host.callsWith("chmod").empty());
+        std::vector<ScriptedHost::Call> unpacks = host.callsWith(" -u ");
+        ASSERT_EQ(unpacks.size(), 1u);
+        EXPECT_EQ(unpacks[0].command.rfind("ZapUser=" + c.wantUser +
+                                               ";IFS= read -r ZapPassword;cd 'c:/qrx/db';fpack.exe "
+                                               "-u -;sleep 2",
+                                           0),
+                  0u)
+            << unpacks[0].command;
+        EXPECT_EQ(unpacks[0].secretLine, c.wantPassword);
+        EXPECT_EQ(unpacks[0].input, kMedium + "/FILE3.PKT");
+        for (const ScriptedHost::Call& call : host.calls)
+            EXPECT_EQ(call.command.find(c.wantPassword), std::string::npos) << call.command;
+        EXPECT_FALSE(logged(c.wantPassword));
+    }
 }
 
 TEST_F(PushTest, MissingBundleEngineAbortsThePush) {
@@ -299,8 +382,14 @@ TEST_F(PushTest, ScriptsRunThroughTheShellAndReportErrorOutput) {
     EXPECT_TRUE(logged("can't find script `QsNone'"));
 }
 
+// The files go into a directory made for the call under the host's
+// temporary directory, and go away with it.
 TEST_F(PushTest, CommandSetIsCopiedIntoAFreshDirectoryAndRunThere) {
     InstallHost host(localName().chars(), "linux-ix86", "root", "", TRUSTED_HOST);
+    const std::string tmp = dir.file("host-tmp");
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
+    addConfig("TmpDir", tmp);
     dir.write("probe.sh", "#!/bin/sh\necho \"in $(pwd): $(cat)\"\n");
     ASSERT_EQ(chmod(dir.file("probe.sh").c_str(), 0755), 0);
     char cwd[4096];
@@ -309,12 +398,20 @@ TEST_F(PushTest, CommandSetIsCopiedIntoAFreshDirectoryAndRunThere) {
     Str out, err;
     int rc = host.runScriptOnHost("./probe.sh", "fed", out, err);
     ASSERT_EQ(chdir(cwd), 0);
-    std::string target = "/tmp/cis." + std::to_string(getpid());
     EXPECT_EQ(rc, 1) << err;
-    EXPECT_EQ(out, "in " + target + ": fed\n");
+    const std::string prefix = "in " + tmp + "/quillset.";
+    EXPECT_EQ(out.str().rfind(prefix, 0), 0u) << out;
+    EXPECT_EQ(out.str().substr(prefix.size() + 12), ": fed\n");
+    EXPECT_EQ(testutil::run({"ls", "-A", tmp}).out, "");
     // The source was read, never written over.
     EXPECT_EQ(testutil::readFile(dir.file("probe.sh")), "#!/bin/sh\necho \"in $(pwd): $(cat)\"\n");
-    testutil::run({"rm", "-rf", target});
+
+    // Under a temporary directory that another account could rearrange,
+    // nothing is copied and nothing runs.
+    ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+    rc = host.runScriptOnHost("./probe.sh", "fed", out, err);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(testutil::run({"ls", "-A", tmp}).out, "");
 }
 
 TEST_F(PushTest, RebootRunsTheHostsRebootCommand) {

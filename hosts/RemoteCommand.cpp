@@ -20,12 +20,9 @@ Str withToolsPath(const Str& path, const InstallHost* host) {
     return Str(path.before('"')) + "\"" + host->getToolsLoc() + ":" + Str(path.after('"'));
 }
 
-// A command as one argument of "sh -c '...'" on the remote login shell:
-// each quote closes the quoted text, adds an escaped quote and reopens it.
+// A command as one argument of "sh -c ..." on the remote login shell.
 Str shellQuoted(const Str& command) {
-    Str quoted(command);
-    quoted.gsub("'", "'\\''");
-    return "sh -c '" + quoted + "'";
+    return "sh -c " + shellWord(command);
 }
 
 // The tools' shell on an OS/2 host, run by the command processor.
@@ -58,6 +55,8 @@ Str unframe(const Str& raw) {
     Str output = begin == 0 ? Str(raw.after(BEG_OF_STREAM.length() - 1)) : raw;
     return output + OUTPUT_TRUNCATED;
 }
+
+const char* const INPUT_CUT_SHORT = "the command did not take all of its input\n";
 
 Str genericRemoteWrapper(const Str& command, const InstallHost* host) {
     Str path = withToolsPath(argInfo.config.translate(host, "@defaultPath@"), host);
@@ -109,13 +108,14 @@ int startCommand(const Str& host, const Str& command, AccessMethod access, const
 
 void commandOnHost(const Str& host, const Str& command, AccessMethod access, const char* user,
                    const char* password, const Str& input, Str& output, Str& errors,
-                   InstallHost::InputType inputType, const InstallHost* ih, int wrap) {
+                   InstallHost::InputType inputType, const InstallHost* ih, int wrap,
+                   const Str& secretLine) {
     errors = Str();
     t.elapsed("Before Command");
     // A command that stops reading its input must not end the installer.
     catchBrokenPipe();
 
-    CommandInput source(inputType, input, host);
+    CommandInput source(inputType, input, host, secretLine);
     if (!source.open()) return;
 
     int toCommand = -1, fromOutput = -1, fromError = -1;
@@ -128,7 +128,7 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
 
     Str raw;
     CommandStreams streams(fromOutput, fromError, &raw, &errors);
-    source.feed(toCommand, streams, errors);
+    if (!source.feed(toCommand, streams, errors)) errors += INPUT_CUT_SHORT;
     endInput(kind, toCommand);
 
     if (command.contains("os2config")) return;
@@ -151,6 +151,12 @@ void InstallHost::runCommand(const Str& command, const Str& input, Str& output, 
                              InputType type) {
     commandOnHost(name, remoteWrapper(command), access(), user(), password(), input, output, errors,
                   type, this, 1);
+}
+
+void InstallHost::runCommandWithSecret(const Str& command, const Str& secretLine, const Str& input,
+                                       Str& output, Str& errors, InputType type) {
+    commandOnHost(name, remoteWrapper(command), access(), user(), password(), input, output, errors,
+                  type, this, 1, secretLine + "\n");
 }
 
 Str InstallHost::remoteWrapper(const Str& command) {

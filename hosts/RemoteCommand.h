@@ -21,14 +21,22 @@ enum ChannelKind {
 };
 
 // Runs command on host. errors is emptied, then receives the input pipe's
-// error text and the command's standard error (also handed to
+// error text, INPUT_CUT_SHORT when the command did not take all of its
+// input, and the command's standard error (all handed to
 // hostFailures.addStandardError). output receives the text between the
 // markers; it is left untouched when the channel or the input cannot be
 // set up, or for a command containing "os2config" (the host reboots).
 // ih may be null; wrap 1 puts a shell around the command on a remote host.
+// A non-empty secretLine is written ahead of the input and never logged:
+// the command reads it as its first line (so that a password stands in no
+// argument list).
 void commandOnHost(const Str& host, const Str& command, AccessMethod access, const char* user,
                    const char* password, const Str& input, Str& output, Str& errors,
-                   InstallHost::InputType inputType, const InstallHost* ih, int wrap);
+                   InstallHost::InputType inputType, const InstallHost* ih, int wrap,
+                   const Str& secretLine = EMPTY);
+
+// The line errors receives when a command stopped taking its input early.
+extern const char* const INPUT_CUT_SHORT;
 
 // The command's output cut out of raw, what a framed command brought back
 // (carriage returns removed): the text between the BEG_OF_STREAM line and
@@ -82,7 +90,8 @@ int my_close(int kind, int fd);
 // Reads both descriptors until each has ended, waiting on both at once and
 // showing "." for each second without data; then closes them and hands the
 // error text to hostFailures. Both are always read without blocking, since
-// they are polled; buffer and size are unused (the transfer buffer is). Gives up, killing a child,
+// they are polled; buffer and size are unused (the streams read through a
+// buffer of their own). Gives up, killing a child,
 // after commandIdleLimit() seconds without data on either descriptor.
 void collectOutput(int outFd, int errFd, char* buffer, int size, Str* output, Str* errors, int kind,
                    const InstallHost* ih, const Str& host, AccessMethod access);

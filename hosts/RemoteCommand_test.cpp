@@ -214,10 +214,29 @@ TEST_F(LocalCommand, ProgressMarks) {
     EXPECT_EQ(marks.size(), 60u);
 }
 
-TEST_F(LocalCommand, CommandThatStopsReadingEndsCleanly) {
+// A command that stops reading ends cleanly, and the caller learns that it
+// did not get all of its input, whatever kind of input it was; no further
+// block is offered to it.
+TEST_F(LocalCommand, CommandThatStopsReadingEndsCleanlyAndIsReported) {
     std::string big(2 * 1024 * 1024, 'z');
-    EXPECT_EQ(runFramed("exec 0<&-; echo gone", big), "gone\n");
-    EXPECT_TRUE(logged("short write to remote command!"));
+    std::string file = dir.write("big", big);
+    struct Case {
+        InstallHost::InputType type;
+        Str input;
+        const char* logLine;
+    } cases[] = {
+        {InstallHost::STRING_INPUT, Str(big.c_str()), "short write to remote command!"},
+        {InstallHost::FILE_INPUT, file.c_str(), "Input write to rcmd failed"},
+        {InstallHost::PIPE_INPUT, ("cat " + file).c_str(), "Input write to rcmd failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(runFramed("exec 0<&-; echo gone", c.input, c.type), "gone\n");
+        EXPECT_EQ(errors, INPUT_CUT_SHORT);
+        EXPECT_TRUE(logged(c.logLine));
+    }
+    EXPECT_EQ(runFramed("head -c 10 >/dev/null; echo read", "0123456789"), "read\n");
+    EXPECT_EQ(errors, "");
 }
 
 TEST_F(LocalCommand, SilentCommandIsGivenUpAfterTheIdleLimit) {

@@ -67,6 +67,12 @@ Str firstLineOf(const Str& value) {
     return value.contains('\n') ? Str(value.before('\n')) + "..." : value;
 }
 
+// Entries a configuration file may hold passwords in (the run settings of
+// these names): their values never reach the debug log.
+bool holdsPassword(const Str& id) {
+    return id == "RP" || id == "IP" || id == "ZapPassword";
+}
+
 enum class Form { Plain, Root, Parent };
 
 // The install type a token name stands for, if any, and in which form.
@@ -199,13 +205,21 @@ void Configuration::store(const ConfigurationItem& item) {
     int index = 0, genericIndex = 0;
     int found = locate(item.type, item.id, index, genericIndex);
     dbFile << "New configuration item: type=" << item.type << ", id=" << item.id << "\n"
-           << firstLineOf(item.value) << std::endl;
+           << (holdsPassword(item.id) ? Str("xXx") : firstLineOf(item.value)) << std::endl;
     if (found) {
         items_[index] = item;
         dbFile << "replacing ci" << std::endl;
     } else {
         items_.insert(item, index);
     }
+}
+
+bool Configuration::take(const Str& type, const Str& id, Str& value) {
+    int index = 0, genericIndex = 0;
+    if (!locate(type, id, index, genericIndex)) return false;
+    value = items_[index].value;
+    items_.del(index);
+    return true;
 }
 
 int Configuration::locate(const Str& type, const Str& id, int& index, int& genericIndex) const {

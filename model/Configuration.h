@@ -50,6 +50,9 @@ class Configuration {
     // Sets a value at run time; a name of a valid install type sets that
     // type's path instead.
     void define(const Str& type, const Str& id, const Str& value);
+    // Removes the entry (type, id) and gives its value; false when there is
+    // none.
+    bool take(const Str& type, const Str& id, Str& value);
 
     // text with every @name@ token replaced for host (null: "generic"),
     // recursively, at most 101 passes. A translation that would grow past

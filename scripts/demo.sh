@@ -6,7 +6,6 @@
 # demo-clean` removes it.
 set -eu
 build=${1:-build}
-root=/tmp/onx-demo
 medium=$build/sample/medium
 cli=$build/quillset_cli
 echo "quillset demo (build directory: $build)"
@@ -22,15 +21,27 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
+# Root, debug log and transcript live in a directory of the build tree
+# that only we can enter: as root, nothing is written under a fixed name
+# in a directory where others could have put a link first.
+demo=$(cd "$build" && pwd)/demo
+[ -e "$demo" ] || [ -L "$demo" ] || mkdir -m 700 "$demo"
+if [ -L "$demo" ] || [ ! -d "$demo" ] || [ "$(stat -c %u "$demo")" != "$(id -u)" ]; then
+    echo "$demo is not a directory of ours; remove it ('make demo-clean')." >&2
+    exit 1
+fi
+chmod 700 "$demo"
+root=$demo/root
+log=$demo/quillset.log
+transcript=$demo/transcript
+
 host=$(hostname)
 bin=$root/quillset
 db=$root/db
-log=$root.log
 mkdir -p "$root"
 echo "Sample medium $medium:"
 ls "$medium"
 echo
-transcript=$root.out
 echo "Installing onto $host under $root (debug log: $log):"
 # Status lines and the reports, in the order the installer writes them.
 if ! QUILLSET_DEBUG_LOG=$log "$cli" -y -c "$medium" -a "$host" \

@@ -171,6 +171,7 @@ bool InetdPeer::startInetd() {
     }
     std::string logPath = dir_ + "/inetd.log";
     std::string conf = dir_ + "/inetd.conf";
+    const pid_t parent = getpid();
     inetd_ = fork();
     if (inetd_ < 0) {
         error_ = "fork failed";
@@ -178,6 +179,7 @@ bool InetdPeer::startInetd() {
     }
     if (inetd_ == 0) {
         setpgid(0, 0);  // its own group, so that its servers go with it
+        serveOnlyWhileTheTestRuns(parent);
         int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (fd >= 0) {
             dup2(fd, 1);

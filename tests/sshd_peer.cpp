@@ -190,12 +190,14 @@ bool SshdPeer::start() {
     }
     const std::string config = dir_ + "/sshd_config";
     const std::string logFile = dir_ + "/sshd.log";
+    const pid_t parent = getpid();
     sshd_ = fork();
     if (sshd_ < 0) {
         error_ = "fork failed";
         return false;
     }
     if (sshd_ == 0) {
+        serveOnlyWhileTheTestRuns(parent);
         int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int null = open("/dev/null", O_RDONLY);
         if (fd < 0 || null < 0) _exit(127);

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -174,6 +176,26 @@ bool portAccepts(const std::string& address, unsigned short port) {
     bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(s);
     return ok;
+}
+
+void serveOnlyWhileTheTestRuns(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);  // the test ended before the line above
+    close_range(3, ~0U, 0);
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string bytes(n, '\0');
+    for (char& c : bytes) c = char(gen() & 0xff);
+    return bytes;
+}
+
+std::string cksumOf(const std::string& data) {
+    RunResult r = run({"cksum"}, data);
+    if (r.status != 0) return "cksum failed: " + r.err;
+    size_t end = r.out.find_last_not_of(" \n");
+    return r.out.substr(0, end == std::string::npos ? 0 : end + 1);
 }
 
 }  // namespace testutil

@@ -2,6 +2,8 @@
 // programs as a user would, with their output captured.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -66,5 +68,19 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input = "
 
 // Whether a TCP connection to address (IPv4) and port is accepted now.
 bool portAccepts(const std::string& address, unsigned short port);
+
+// In the child that is about to become a server for a test (parent: the
+// test process): the server gets SIGTERM when the test process ends, also
+// one killed before it could stop the server, and keeps none of the test's
+// descriptors above 2 (a lock held by whoever runs the tests must not
+// outlive them in a server).
+void serveOnlyWhileTheTestRuns(pid_t parent);
+
+// n bytes of every value, the same for the same seed.
+std::string randomBytes(size_t n, unsigned seed);
+
+// "CRC SIZE" of data as the system's cksum prints it, for comparing with
+// what cksum printed on a host.
+std::string cksumOf(const std::string& data);
 
 }  // namespace testutil
