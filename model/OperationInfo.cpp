@@ -111,7 +111,15 @@ void OperationInfo::load(std::istream& in) {
     const Array<InstallTypeData> types = InstallType::data;
     const int upgrade = upgrade_hack;
     const bool clean = parse(in);
-    // A type declared and then declared invalid by a later line is none.
+    // A type declared and then declared invalid by a later line is none,
+    // and a gui item of such a type offers nothing.
+    for (int i = guiItems_.length() - 1; i >= 0; --i) {
+        const GuiItem& item = guiItems_[i];
+        if (item.letter() != 'N' && !InstallType(item.installType()).valid()) {
+            dbFile << "gui item of a type made invalid: " << item;
+            guiItems_.del(i);
+        }
+    }
     bool declares = false;
     for (int i = 0; i < declared_.length(); ++i)
         declares = declares || InstallType(declared_[i]).valid();
