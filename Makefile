@@ -3,8 +3,14 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
+# The fuzz targets: a clang tree of their own; `make fuzz` runs each
+# (or those named in FUZZ_TARGETS) for FUZZ_SECONDS.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS ?=
 
-.PHONY: all deps deps-test deps-bench build build-asan test test-release test-asan bench demo demo-clean format clean
+.PHONY: all deps deps-test deps-bench deps-fuzz build build-asan build-fuzz test test-release \
+	test-asan test-fuzz fuzz bench demo demo-clean format clean
 
 all: build
 
@@ -18,6 +24,9 @@ deps-test:
 
 deps-bench:
 	@scripts/install-deps.sh bench
+
+deps-fuzz:
+	@scripts/install-deps.sh fuzz
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -34,7 +43,18 @@ test-asan: build-asan deps-test
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-test: test-release test-asan
+build-fuzz: deps-fuzz
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+# Every fuzz target once over its corpus and regression cases.
+test-fuzz: build-fuzz
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j$(JOBS)
+
+fuzz: build-fuzz
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+test: test-release test-asan test-fuzz
 
 # fpack against tar, rm -rf, md5sum and lz4 -1 (as root; not part of
 # `make test`). BENCH_BASE=<git ref> times that revision's fpack in the same
@@ -66,4 +86,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

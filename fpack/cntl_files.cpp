@@ -301,7 +301,8 @@ void read_script(fp_ctxt* ct, int idx, int index, const char* name, const struct
         FP_ASSERT(ct, ct->conf->*sk->prog_from_src != 0, sk->prog_assert);
     else
         FP_ASSERT(ct, ct->conf->*sk->input_from_src != 0, sk->input_assert);
-    if (ct->modifiers & (FP_MOD_N | FP_MOD_H)) {
+    // Only an operation that runs scripts needs them in place.
+    if (!fp_changes_disk(ct) || (ct->modifiers & FP_MOD_H)) {
         skip_node(ct, st);
         return;
     }

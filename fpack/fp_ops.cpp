@@ -326,6 +326,11 @@ int fp_operation(fp_ctxt* ct, int code, long modifiers) {
     return ct->status;
 }
 
+bool fp_changes_disk(const fp_ctxt* ct) {
+    return (ct->ptype == FP_OP_INSTALL || ct->ptype == FP_OP_UNINSTALL) &&
+           !(ct->modifiers & FP_MOD_N);
+}
+
 int fp_pack(fp_ctxt* ct, long modifiers) {
     return fp_operation(ct, FP_OP_PACK, modifiers);
 }

@@ -449,6 +449,57 @@ TEST(FpackBits, MaskIsPrintedAndTheSecondPassDoesNotChangeTheStatus) {
     EXPECT_EQ(r.err, "bits: messages:\nunpack: bad header\nFATAL.\n");
 }
 
+// Install and uninstall alone act on the disk for a block: a reading that
+// lists, sizes, masks or repacks it neither runs the scripts it carries
+// nor puts them anywhere, nor makes its list file, whatever the modifiers
+// ask for.
+TEST(FpackReadings, OnlyInstallAndUninstallActForTheBlock) {
+    Tree t;
+    std::string ran = t.dir.file("ran");
+    std::string script = t.dir.write("script", "#!/bin/sh\necho \"$1\" >> " + ran + "\n");
+    chmod(script.c_str(), 0755);
+    std::string lists = t.dir.file("lists");
+    std::string keywords =
+        "default_dest=" + t.dir.file("dst") + "\nlist_path=" + lists + "\ncreate_dirs=y\n";
+    for (const char* kind : {"before", "after", "removal"})
+        keywords += std::string("unix_") + kind + "_prog_path=" + script + "\nunix_" + kind +
+                    "_prog_from_src=y\n";
+    std::string blk = t.dir.file("pkg.blk");
+    ASSERT_EQ(fpack({"-f", blk, t.describe(keywords, "pkg/a.txt\n")}).status, 0);
+    mkdir(t.dir.file("tmp").c_str(), 0700);
+    const std::vector<std::string> env = {"TMPDIR=" + t.dir.file("tmp")};
+
+    const std::vector<std::vector<std::string>> readings = {
+        {"-u", "-p"},
+        {"-u", "-p", "-P"},
+        {"-u", "-p", "-m", "d"},
+        {"-u", "-s"},
+        {"-u", "-b"},
+        {"-u", "-b", "-p"},
+        {"-R", "-f", t.dir.file("re.blk")},
+        {"-R", "-b", "-f", t.dir.file("re.blk")},
+        {"-u", "-m", "dn"},
+    };
+    for (std::vector<std::string> args : readings) {
+        std::string what;
+        for (const std::string& a : args) what += a + " ";
+        args.insert(args.begin(), FPACK_BIN);
+        args.push_back(blk);
+        RunResult r = testutil::run(args, "", env);
+        EXPECT_LE(r.status, 2) << what << "\n" << r.err;
+        EXPECT_EQ(testutil::readFile(ran), "") << what;
+        EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "") << what;
+        EXPECT_NE(access(lists.c_str(), F_OK), 0) << what;
+    }
+
+    // The same block installed and removed runs them (and removes them).
+    ASSERT_LE(testutil::run({FPACK_BIN, "-u", blk}, "", env).status, 2);
+    ASSERT_LE(testutil::run({FPACK_BIN, "-u", "-r", blk}, "", env).status, 2);
+    EXPECT_EQ(testutil::readFile(ran), "before\nafter\nremoval\n");
+    EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "");
+    EXPECT_EQ(access((lists + "/pkg.fpd.log").c_str(), F_OK), 0);
+}
+
 TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {
     TempDir d;
     d.write("caf\xe9", "latin-1 name");

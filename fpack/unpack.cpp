@@ -58,7 +58,7 @@ struct fp_name {
 };
 
 struct name_table {
-    fp_name* b[kBuckets];
+    fp_name** b;  // kBuckets heads, made with the first entry: most tables stay empty
     long count;
 };
 
@@ -124,8 +124,19 @@ void free_entries(fp_name* e) {
 }
 
 void table_free(name_table* t) {
-    for (unsigned i = 0; i < kBuckets; i++) free_entries(t->b[i]);
+    if (t->b != nullptr)
+        for (unsigned i = 0; i < kBuckets; i++) free_entries(t->b[i]);
+    free(t->b);
     memset(t, 0, sizeof *t);
+}
+
+// The head of bucket h, the buckets made when the table gets its first entry.
+fp_name** bucket(fp_ctxt* ct, name_table* t, unsigned h) {
+    if (t->b == nullptr) {
+        t->b = (fp_name**)calloc(kBuckets, sizeof *t->b);
+        if (t->b == nullptr) log_msg(ct, FP_LOG_FATAL, "out of memory: unpack tables");
+    }
+    return &t->b[h];
 }
 
 bool table_has(const name_table* t, const char* name) {
@@ -137,8 +148,8 @@ bool table_has(const name_table* t, const char* name) {
 
 void table_add(fp_ctxt* ct, name_table* t, const char* name) {
     if (table_has(t, name)) return;
+    fp_name** head = bucket(ct, t, hash_name(name));
     fp_name* e = new_entry(ct, name);
-    fp_name** head = &t->b[hash_name(name)];
     e->next = *head;
     *head = e;
     t->count++;
@@ -155,10 +166,10 @@ fp_name* id_find(const name_table* t, const struct stat* st) {
 fp_name* id_add(fp_ctxt* ct, name_table* t, const struct stat* st, const char* name) {
     fp_name* e = id_find(t, st);
     if (e != nullptr) return e;
+    fp_name** head = bucket(ct, t, hash_id(st->st_dev, st->st_ino));
     e = new_entry(ct, name);
     e->dev = st->st_dev;
     e->ino = st->st_ino;
-    fp_name** head = &t->b[hash_id(st->st_dev, st->st_ino)];
     e->next = *head;
     *head = e;
     t->count++;
@@ -877,6 +888,7 @@ void mark_for_clearing(fp_ctxt* ct, const char* path, bool is_dir) {
 void clear_extraneous(fp_ctxt* ct) {
     fp_unpack* s = state(ct);
     name_table* t = &s->to_clear;
+    if (t->count == 0) return;
     for (unsigned i = 0; i < kBuckets; i++) {
         fp_name* list = t->b[i];
         t->b[i] = nullptr;
@@ -1419,7 +1431,7 @@ bool node_loop(fp_ctxt* ct, struct stat* st, char* name) {
 // afterwards; never through a link at its name.
 void open_list_file(fp_ctxt* ct) {
     const char* dir = ct->conf->list_path;
-    if (dir == nullptr || dir[0] == '\0' || has(ct, FP_MOD_N)) return;
+    if (dir == nullptr || dir[0] == '\0' || !fp_changes_disk(ct)) return;
     const char* pkg = ct->name != nullptr ? ct->name : "-";
     if (pkg[0] == '\0' || strchr(pkg, '/') != nullptr || strcmp(pkg, ".") == 0 ||
         strcmp(pkg, "..") == 0) {

@@ -26,6 +26,8 @@ const char ENGINE_FAILED[] = "file package engine failed, exit status ";
 // The line the engine writes once it has read the whole block; our own
 // engine writes it (fpack/fp_ops.h), as any engine on the hosts does.
 const char BLOCK_READ[] = "fpack: block read to its trailer\n";
+// Added to the error text of a push whose probe file was not written.
+const char PROBE_NOT_WRITTEN[] = "the probe file could not be written: ";
 // Added to the error text of a push without that line.
 const char BLOCK_NOT_READ[] =
     "the file package engine did not confirm that it read the whole block\n";
@@ -257,7 +259,13 @@ int copyEngine(InstallHost& host, const EnginePaths& engine) {
     Str out, err;
     host.runCommand(command, engine.source, out, err, InstallHost::FILE_INPUT);
     // Removed at clean-up, or at once when the copy is not good.
-    if (privateDirMade(out)) host.setEngineDir(dir);
+    if (privateDirMade(out)) {
+        host.setEngineDir(dir);
+    } else {
+        Str rmOut, rmErr;
+        host.runCommand(removePrivateDirScript(dir), EMPTY, rmOut, rmErr,
+                        InstallHost::STRING_INPUT);
+    }
     if (!privateDirMade(out) || lastLine(out) != sum) {
         dbFile << "engine copy in " << dir << " not made or not as sent (" << sum << "): " << out
                << err << std::endl;
@@ -327,7 +335,10 @@ int InstallHost::pushFilePack(const InstallOperation& op) {
     }
     EnginePaths engine(*this);
     if (isLocal(name) || isW32() || isOS2()) enginePresent = 1;
-    if (!enginePresent && !copyEngine(*this, engine)) return 0;
+    if (!enginePresent && !copyEngine(*this, engine)) {
+        recordPushFailure(*this, op, Str());
+        return 0;
+    }
     if (isOS2() && op.type.entry().id == "DB" && !os2RebootForDatabase(*this)) return 0;
 
     ZapAccount account = zapAccount(*this, op.type);
@@ -342,6 +353,18 @@ int InstallHost::pushFilePack(const InstallOperation& op) {
         recordPushFailure(*this, op, r.errors);
         return 0;
     }
+    // Later scouts know the type by its probe file: without it written,
+    // the push is not done, and what the write may have left goes.
+    dbFile << "Adjusting probe file..." << std::endl;
+    const Str probeDir = archPath(op.type, '/') + "/" + ".installed";
+    const Str probeName = probeFile() + op.type.entry().id;
+    if (!createFile(probeDir, probeName, "PUSHED:" + name + ":" + op.type.entry().id + "\n", 1)) {
+        rmFile(probeDir, probeName);
+        statusCatalogMessage(62);
+        recordPushFailure(*this, op, PROBE_NOT_WRITTEN + probeDir + "/" + probeName + "\n");
+        return 0;
+    }
+    dbFile << "Done adjusting probe file." << std::endl;
     statusCatalogMessage(63);
     if (isOS2() && op.type.entry().id == "BIN") {
         Str tools = translated(this, "@BIN@") + "/TOOLS";
@@ -355,10 +378,6 @@ int InstallHost::pushFilePack(const InstallOperation& op) {
     }
     RegisterInstalled(name, archPathPair(op.type), op.type.entry().id, type,
                       op.filePack.pathToDescription(), "installed");
-    dbFile << "Adjusting probe file..." << std::endl;
-    createFile(archPath(op.type, '/') + "/" + ".installed", probeFile() + op.type.entry().id,
-               "PUSHED:" + name + ":" + op.type.entry().id + "\n", 1);
-    dbFile << "Done adjusting probe file." << std::endl;
     // The engine reports what it did (created directories, kept backups)
     // even when it succeeds; only a failure it reports fails the push.
     return 1;

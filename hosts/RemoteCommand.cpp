@@ -34,8 +34,15 @@ Str os2Wrapped(const Str& command, const InstallHost* ih) {
     return "SET BEGINLIBPATH=" + tools + "&" + tools + "\\sh -c \"" + escaped + "\"";
 }
 
-// The command's output between the markers, or what came with
-// "Output truncated." when a marker is missing.
+void endInput(int kind, int toCommand) {
+    if (kind == CHANNEL_CHILD)
+        my_close(kind, toCommand);
+    else
+        shutdown(toCommand, SHUT_WR);
+}
+
+}  // namespace
+
 Str unframe(const Str& raw) {
     int begin = raw.index(BEG_OF_STREAM);
     int end = raw.index(END_OF_STREAM, -1);
@@ -48,15 +55,6 @@ Str unframe(const Str& raw) {
     Str output = begin == 0 ? Str(raw.after(BEG_OF_STREAM.length() - 1)) : raw;
     return output + OUTPUT_TRUNCATED;
 }
-
-void endInput(int kind, int toCommand) {
-    if (kind == CHANNEL_CHILD)
-        my_close(kind, toCommand);
-    else
-        shutdown(toCommand, SHUT_WR);
-}
-
-}  // namespace
 
 const char* const INPUT_CUT_SHORT = "the command did not take all of its input\n";
 
