@@ -188,13 +188,13 @@ struct fp_ctxt {
     struct fp_cntl_node* cntl_node;  // the "cntl" node last read (cntl_files.h)
     // The stream filter (io_filter.h). Plain values, so that a failure that
     // jumps out leaves nothing allocated; filter_pid is 0 when none runs.
-    int filter_pid;      // the filter command
-    int filter_feeder;   // child feeding an in-memory block to an input filter
-    int filter_err_fd;   // the filter's standard error (an unlinked file)
-    int filter_out_fd;   // output filter: its standard output, kept while the
-                         // output channel writes into the filter
-    char filter_side;    // 'o' output filter, 'i' input filter
-    char filter_type;    // output filter: the output channel's own transport
+    int filter_pid;     // the filter command
+    int filter_feeder;  // child feeding an in-memory block to an input filter
+    int filter_err_fd;  // the filter's standard error (an unlinked file)
+    int filter_out_fd;  // output filter: its standard output, kept while the
+                        // output channel writes into the filter
+    char filter_side;   // 'o' output filter, 'i' input filter
+    char filter_type;   // output filter: the output channel's own transport
 };
 
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).

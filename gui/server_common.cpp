@@ -202,8 +202,7 @@ CheckResult judgeCheck(std::string toDo) {
     CheckResult check;
     check.toDo = std::move(toDo);
     // A check that could not even build the server's host has failed too.
-    check.failures =
-        hostFailures.anyFailure() || hostGroups.getHost(argInfo.serverName) == nullptr;
+    check.failures = hostFailures.anyFailure() || hostGroups.getHost(argInfo.serverName) == nullptr;
     for (int i = 0; i < hostGroups.ops.length() && !check.work; ++i) {
         int kind = hostGroups.ops[i].kind;
         check.work = kind == PUSH_FILEPACK || kind == EXEC_SCRIPT;
