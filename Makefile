@@ -3,8 +3,14 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
+# Where `make demo` installs the sample product (kept between runs).
+DEMO_ROOT ?= $(BUILD)/demo
+# `make install`: the prefix, and DESTDIR for a staged installation.
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps deps-test build build-asan test test-release test-asan demo demo-clean format clean
+.PHONY: all deps deps-test configure build build-asan test test-release test-asan \
+	test-unprivileged format-check demo demo-clean install package format clean
 
 all: build
 
@@ -16,8 +22,10 @@ deps:
 deps-test:
 	@scripts/install-deps.sh test
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
@@ -31,14 +39,31 @@ test-asan: build-asan deps-test
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
-test: test-release test-asan
+# The tests that start no server, as an account that is not root: what
+# needs root is skipped with its reason, nothing may fail.
+test-unprivileged: build deps-test
+	scripts/test-unprivileged.sh $(BUILD) $(JOBS)
 
-demo: build
-	@scripts/demo.sh $(BUILD)
+format-check: deps-test
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+
+test: format-check test-release test-unprivileged test-asan
+
+# Only what the demo runs: the installer, its engine and the sample medium.
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target quillset_cli client_bundle sample_medium
+	@scripts/demo.sh $(BUILD) $(DEMO_ROOT)
 
 # The demo keeps its root between runs; this starts it over.
 demo-clean:
-	rm -rf $(BUILD)/demo
+	rm -rf $(DEMO_ROOT)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, in $(BUILD): quillset_<version>_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
