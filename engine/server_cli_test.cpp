@@ -168,12 +168,14 @@ TEST_F(QuillsetCli, UnresolvableServerIsNamedAsSuch) {
         testutil::RunResult r = quillset(args, "", {"IgnoreRoot=1"});
         const std::string what = testing::PrintToString(c.words) + "\n" + r.out;
         EXPECT_EQ(r.status, 1) << what;
-        size_t reason = r.out.find(" Host nonexistent.invalid:\n" + why);
+        const std::string told = " Host nonexistent.invalid:\n" + why;
+        size_t reason = r.out.find(told);
         size_t shell = r.out.find(c.shellText);
         EXPECT_NE(reason, std::string::npos) << what;
         EXPECT_NE(shell, std::string::npos) << what;
         EXPECT_LT(reason, shell) << what;
-        EXPECT_EQ(r.out.find(why, reason + 1), std::string::npos) << "told twice: " << what;
+        EXPECT_EQ(r.out.find(why, reason + told.size()), std::string::npos)
+            << "told twice: " << what;
     }
 }
 

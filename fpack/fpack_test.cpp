@@ -125,7 +125,6 @@ TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
         {{t.dir.file("none.fpd")},
          1,
          "input channel failure: " + t.dir.file("none.fpd") + ": No such file or directory\n"},
-        {{"-u", t.dir.path()}, 1, "input channel failure: " + t.dir.path() + ": Is a directory\n"},
         {{"-f", t.dir.file("no/such/dir/out"), good},
          1,
          "can't open output file " + t.dir.file("no/such/dir/out") +
