@@ -42,6 +42,8 @@ const std::string kUsage =
 class QuillsetCli : public testing::Test {
   protected:
     void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "quillset_cli ends at once for a caller who is not root";
         chmod(dir.path().c_str(), 0777);  // the log of a run as another user
         medium = dir.file("medium");
         mkdir(medium.c_str(), 0755);

@@ -91,6 +91,11 @@ void expectSampleInstalled(const std::string& root) {
     }
 }
 
+std::string cannotInstallFromTheBuild() {
+    if (access(QS_BUILD_DIR, W_OK) == 0) return "";
+    return "installing writes into the build tree " QS_BUILD_DIR ", which this account cannot";
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;

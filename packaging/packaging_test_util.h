@@ -27,6 +27,11 @@ testutil::RunResult installSample(const std::string& cli, const std::string& roo
 // The files that install put under root are there (gtest expectations).
 void expectSampleInstalled(const std::string& root);
 
+// Why this account cannot install from the build tree ("" when it can):
+// cmake --install and cpack write into the tree (install_manifest.txt, the
+// preinstall step), which only its owner may.
+std::string cannotInstallFromTheBuild();
+
 bool exists(const std::string& path);
 std::string hostName();
 
