@@ -8,9 +8,15 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
 FUZZ_TARGETS ?=
+# Where `make demo` installs the sample product (kept between runs).
+DEMO_ROOT ?= $(BUILD)/demo
+# `make install`: the prefix, and DESTDIR for a staged installation.
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps deps-test deps-bench deps-fuzz build build-asan build-fuzz test test-release \
-	test-asan test-fuzz fuzz bench demo demo-clean format clean
+.PHONY: all deps deps-test deps-bench deps-fuzz configure build build-asan build-fuzz test \
+	test-release test-asan test-unprivileged test-fuzz fuzz bench format-check demo demo-clean \
+	install package format clean
 
 all: build
 
@@ -28,8 +34,10 @@ deps-bench:
 deps-fuzz:
 	@scripts/install-deps.sh fuzz
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
@@ -54,8 +62,6 @@ test-fuzz: build-fuzz
 fuzz: build-fuzz
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
-test: test-release test-asan test-fuzz
-
 # fpack against tar, rm -rf, md5sum and lz4 -1 (as root; not part of
 # `make test`). BENCH_BASE=<git ref> times that revision's fpack in the same
 # rounds, as the "old" rows; BENCH_ARGS passes options to the script.
@@ -75,12 +81,31 @@ endif
 	  $(if $(BENCH_BASE),--other-fpack $(BENCH_BUILD)/base/fpack/fpack \
 	  --other-bench-io $(BENCH_BUILD)/base/bench/bench_io) $(BENCH_ARGS)
 
-demo: build
-	@scripts/demo.sh $(BUILD)
+# The tests that start no server, as an account that is not root: what
+# needs root is skipped with its reason, nothing may fail.
+test-unprivileged: build deps-test
+	scripts/test-unprivileged.sh $(BUILD) $(JOBS)
+
+format-check: deps-test
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+
+test: format-check test-release test-unprivileged test-asan test-fuzz
+
+# Only what the demo runs: the installer, its engine and the sample medium.
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target quillset_cli client_bundle sample_medium
+	@scripts/demo.sh $(BUILD) $(DEMO_ROOT)
 
 # The demo keeps its root between runs; this starts it over.
 demo-clean:
-	rm -rf $(BUILD)/demo
+	rm -rf $(DEMO_ROOT)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, in $(BUILD): quillset_<version>_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -192,7 +192,8 @@ void input_error(fp_ctxt* ct) {
     int err = 0;
     long blk = 0;
     ioch_get_error(ct->ip, &err, &blk);
-    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld)", err, blk);
+    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld): %s", err, blk,
+            ioch_input_error_text(err));
 }
 
 void free_cntl_node(fp_ctxt* ct) {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -119,10 +121,14 @@ TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
         {{missing},
          3,
          "messages:\nFiles:\n\tnot-there: not found\nFATAL because stop_on_error is enabled.\n"},
-        {{t.dir.file("none.fpd")}, 1, "input channel failure\n"},
+        // Set-up failures name the file and the system's reason.
+        {{t.dir.file("none.fpd")},
+         1,
+         "input channel failure: " + t.dir.file("none.fpd") + ": No such file or directory\n"},
         {{"-f", t.dir.file("no/such/dir/out"), good},
          1,
-         "can't open output file " + t.dir.file("no/such/dir/out") + "\n"},
+         "can't open output file " + t.dir.file("no/such/dir/out") +
+             ": No such file or directory\n"},
     };
     for (const Case& c : cases) {
         RunResult r = fpack(c.args);
@@ -543,6 +549,40 @@ TEST(FpackOutput, FullDeviceFailsEveryOperationThatWrites) {
     EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
+// A block is never written to a terminal, whether it is standard output or
+// named with -f; listings and sizes still are.
+TEST(FpackOutput, BlockIsNotWrittenToATerminal) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0) << std::strerror(errno);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string tty = ptsname(master);
+    Tree t;
+    std::string d = t.describe("");
+    std::string blk = t.dir.write("pkg.blk", fpack({d}).out);
+    struct Case {
+        std::string command;
+        bool refused;
+    } cases[] = {
+        {FPACK_BIN " " + d + " > " + tty, true},
+        {FPACK_BIN " -f " + tty + " " + d, true},
+        {FPACK_BIN " -h " + d + " > " + tty, true},
+        {FPACK_BIN " -R " + blk + " > " + tty, true},
+        {FPACK_BIN " -p " + d + " > " + tty, false},
+        {FPACK_BIN " -u -p " + blk + " > " + tty, false},
+    };
+    for (const Case& c : cases) {
+        RunResult r = sh(c.command);
+        EXPECT_EQ(r.status, c.refused ? 1 : 0) << c.command << "\n" << r.err;
+        EXPECT_EQ(
+            r.err.find("will not write a file-package block to a terminal") != std::string::npos,
+            c.refused)
+            << c.command << "\n"
+            << r.err;
+    }
+    close(master);
+}
+
 // The disk fills up after the block's first bytes: with a file-size limit
 // the last record cannot be written. The output file this run created is
 // removed; one that was there before is not.
@@ -579,7 +619,7 @@ TEST(FpackOutput, OutputFileIsNotWrittenThroughAForeignLink) {
     ASSERT_EQ(lchown(out.c_str(), 1, 1), 0);
     RunResult r = fpack({"-f", out, t.describe("")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "can't open output file " + out + "\n");
+    EXPECT_EQ(r.err, "can't open output file " + out + ": Too many levels of symbolic links\n");
     EXPECT_EQ(testutil::readFile(victim), "keep me");
     // The caller's own link is followed.
     ASSERT_EQ(lchown(out.c_str(), geteuid(), getegid()), 0);

@@ -589,6 +589,21 @@ int ioch_get_error(const ioch* ch, int* error, long* record) {
     return ch->error;
 }
 
+const char* ioch_input_error_text(int error) {
+    switch (error) {
+        case 0:  // the stream simply ended
+            return "the block ends too early";
+        case IOCH_ECKSUM:
+            return "check bytes do not match: the block was changed or damaged on its way";
+        case IOCH_EREAD:
+            return "a record is cut short or not in the block's form";
+        case IOCH_ENOMEM:
+            return "out of memory";
+        default:
+            return strerror(error);
+    }
+}
+
 int ioch_get_data(const ioch* ch, const unsigned char** data, long* length) {
     if (ch->type != 'D') return -1;
     *data = ch->data;

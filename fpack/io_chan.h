@@ -169,6 +169,9 @@ long ioch_cpt_read(ioch* ch, long n, const unsigned char** at);
 // records read or written so far, a failing record included (the block
 // number of an error); either pointer may be null.
 int ioch_get_error(const ioch* ch, int* error, long* record);
+// An input error code in words, for the reader of a message; 0 (a read
+// that came short without an error) is a stream that ended too early.
+const char* ioch_input_error_text(int error);
 // The memory of a 'D' channel (initial text plus what was written). Returns
 // 0, or -1 for other channels.
 int ioch_get_data(const ioch* ch, const unsigned char** data, long* length);

@@ -217,7 +217,8 @@ bool tracks_extraneous(const fp_ctxt* ct) {
     int err = 0;
     long blk = 0;
     ioch_get_error(ct->ip, &err, &blk);
-    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld)", err, blk);
+    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld): %s", err, blk,
+            ioch_input_error_text(err));
     abort();  // not reached: level 2 leaves through the jump point
 }
 

@@ -115,6 +115,7 @@ class PushTest : public HostTest {
 };
 
 TEST_F(PushTest, LocalPushUnpacksTheImageInPlaceAndLeavesTheProbeFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "the sample's packages give their files to root";
     InstallHost host(localName().chars(), "linux-ix86", "root", "", TRUSTED_HOST);
     std::string lib = dir.file("lib");
     ASSERT_EQ(testutil::run({"mkdir", lib}).status, 0);

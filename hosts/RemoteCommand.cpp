@@ -1,17 +1,23 @@
 #include "hosts/RemoteCommand.h"
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "engine/Args.h"
 #include "engine/Timer.h"
 #include "hosts/CommandInput.h"
 #include "hosts/CommandStreams.h"
+#include "hosts/Unreachable.h"
 #include "model/DebugLog.h"
 
 namespace {
 
 int commandCount = 0;
+const int kSshClientFailed = 255;
+const int kKilledAtIdleLimit = 128 + SIGKILL;
 
 // On an OS/2 host the path assignment's quoted value starts with the tools
 // directory.
@@ -135,15 +141,25 @@ void commandOnHost(const Str& host, const Str& command, AccessMethod access, con
 
     collectStreams(streams, kind, ih, host);
     raw.gsub("\r", "");
+    int status = -1;
     if (kind == CHANNEL_CHILD) {
         dbFile << "waiting for child..." << std::endl;
-        finishChild();
+        status = finishChild();
         dbFile << "...finished waiting." << std::endl;
     }
     output = unframe(raw);
     if (!output.empty()) dbFile << "\noutput:\n" << output << std::endl;
     errors.gsub("\r", "");
     if (!errors.empty()) dbFile << "stderr: " << errors << std::endl;
+    // The secure shell client gave up (255) and its words say why, or the
+    // channel was given up at the idle limit before even the remote shell
+    // said anything: the host never answered.
+    if (!isLocal(host)) {
+        if (status == kSshClientFailed)
+            recordUnreachable(host, 0, errors);
+        else if (status == kKilledAtIdleLimit && raw.empty())
+            recordUnreachable(host, ETIMEDOUT, EMPTY);
+    }
     t.elapsed(("Command on host " + host + " finished.").chars());
 }
 
