@@ -35,6 +35,8 @@ namespace {
 
 const char* const kGeneric = "generic";
 const int kNewArgMax = 100;
+// The index read from the medium when -i names none (the platform tag).
+const char* const kDefaultIndex = "QRX";
 
 [[noreturn]] void unreadableVariableFile(const char* file) {
     struct stat st;
@@ -342,15 +344,34 @@ void readSecondIndex(const Str& spec) {
 
 }  // namespace
 
+Str missingIndexDetail() {
+    const Str& dir = argInfo.cdrom.path();
+    if (dir.empty()) return "No cdrom directory was named (-c).\n";
+    Str file = Str(kDefaultIndex) + ".IND";
+    struct stat st;
+    Str what = stat((dir + "/" + file).chars(), &st) != 0
+                   ? Str(std::strerror(errno))
+                   : Str("not a valid index (the debug log tells why)");
+    return "Searched the directory " + dir + ": " + file + ": " + what + ".\n";
+}
+
+void rootCheck(int status) {
+    if (geteuid() == 0) return;
+    const char* ignore = std::getenv("IgnoreRoot");
+    bool ignored = ignore && *ignore;
+    std::fputs("Error: you must be root to run server install.\n", stderr);
+    std::fputs(ignored ? "Going on without root's rights, since IgnoreRoot is set.\n"
+                       : "Run it as root, or set the environment variable IgnoreRoot (to any "
+                         "text) to go on without root's rights.\n",
+               stderr);
+    if (!ignored) std::exit(status);
+}
+
 int zpiGetArgs(int argc, char** argv) {
     argInfo.kind = 1;
     argInfo.programName = lastComponent(argv[0]);
     argInfo.yes = 0;
-    if (geteuid() != 0) {
-        std::fputs("Error: you must be root to run server install.\n", stderr);
-        const char* ignore = std::getenv("IgnoreRoot");
-        if (!ignore || !*ignore) std::exit(255);
-    }
+    rootCheck(255);
     bool defaults = false;
     Str prefix;
     restartOptions();
@@ -409,8 +430,10 @@ int zpiGetArgs(int argc, char** argv) {
     if (argInfo.cdrom.path().empty()) usageError("Error: no cdrom path specified.\n");
     ProcessRest(argc, argv);
     takePasswordsFromConfiguration();
-    if (!argInfo.index.IsValid())
-        usageError("Error: no valid index file found in cdrom directory.\n");
+    if (!argInfo.index.IsValid()) {
+        Str text = "Error: no valid index file found in cdrom directory.\n" + missingIndexDetail();
+        usageError(text.chars());
+    }
     if (defaults) applyDefaultPaths();
     if (!prefix.empty()) applyPrefix(prefix);
     return 1;
@@ -420,7 +443,7 @@ void ProcessRest(int argc, char** argv) {
     if (argInfo.kind != 3 && argInfo.kind != 4) {
         if (argInfo.defaultUser.empty()) argInfo.defaultUser = "root";
         if (!argInfo.index.IsValid() && !argInfo.cdrom.path().empty()) {
-            OperationInfo index(Str("QRX"));
+            OperationInfo index{Str(kDefaultIndex)};
             if (index.IsValid()) argInfo.index = index;
         }
     }

@@ -35,6 +35,14 @@ const OperationInfo& runIndex();
 
 // Options of the command-line installer; ends the process on usage errors.
 int zpiGetArgs(int argc, char** argv);
+// Both front ends' root check: a caller who is not root is told so, and
+// how IgnoreRoot changes that, on standard error; the process ends with
+// status unless IgnoreRoot is set and not empty.
+void rootCheck(int status);
+// Added to "no valid index file found": the medium directory searched and
+// what its default index is there (missing, unreadable, or no valid index),
+// one line ending in a newline.
+Str missingIndexDetail();
 // The words argv[optind] .. argv[argc-1]: settings, install type paths and
 // hosts; advances optind.
 void ProcessRest(int argc, char** argv);

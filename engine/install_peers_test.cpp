@@ -156,6 +156,8 @@ class InstallOntoHost : public testing::Test {
         SCOPED_TRACE(linesWith(text, "fpack"));
         EXPECT_TRUE(contains(text, "[getting ready to distribute...]"));
         EXPECT_TRUE(contains(text, "[Ready.\n ]"));
+        // Not a fixed name: the prefix of the run's private directory, whose
+        // 12 random characters the log shows; mkdir refuses one that exists.
         const std::string made = "&& mkdir '" + root + "/tmp/quillset.";
         const size_t pos = text.find(made);
         ASSERT_NE(pos, std::string::npos);

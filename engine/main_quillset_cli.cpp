@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
+#include "common/long_options.h"
 #include "engine/Args.h"
 #include "engine/Interrupt.h"
 #include "engine/Timer.h"
@@ -33,9 +35,36 @@ Answer ask() {
     return answer == 'y' || answer == 'Y' ? YES : NO;
 }
 
+// The options the usage text leaves out, and where the rest is told.
+const char kHelpMore[] =
+    " Further options:\n"
+    "    -d  every install type without a path gets its default path\n"
+    "    -p <path-prefix>[!]  install paths are put under path-prefix (with '!':\n"
+    "       only their last component)\n"
+    "    -y  install without asking \"Continue(y/n)? \"\n"
+    "    --help  this text;  --version  the version\n"
+    " The manual page quillset_cli(8) tells the rest.\n";
+
+// --help and --version answer on standard output without any other work
+// (and without being root).
+void answerLongOption(int argc, char** argv) {
+    switch (longOption(argc, argv, "a:c:di:IPp:yz:Z:")) {
+        case LongOption::HELP:
+            std::printf("%s\n%s", quillset_cli_usage, kHelpMore);
+            break;
+        case LongOption::VERSION:
+            std::printf("quillset_cli (quillset) %s\n", QS_VERSION);
+            break;
+        case LongOption::NONE:
+            return;
+    }
+    std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    answerLongOption(argc, argv);
     t.restart();
     qrx_init(nullptr);  // the installer registers no types of its own
     qrx_client_init();

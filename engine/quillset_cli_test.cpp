@@ -467,7 +467,12 @@ TEST_F(CliOnSample, DamagedIndexIsRejectedAndNothingIsTouched) {
         testutil::RunResult r =
             installYes({"BIN=" + at("bin"), "ZPIDB=" + at("db")}, medium.path());
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err.rfind("Error: no valid index file found in cdrom directory.\n", 0), 0u)
+        EXPECT_EQ(r.err.rfind("Error: no valid index file found in cdrom directory.\n"
+                              "Searched the directory " +
+                                  medium.path() +
+                                  ": QRX.IND: not a valid index (the debug log tells why).\n",
+                              0),
+                  0u)
             << r.err;
         EXPECT_FALSE(exists(at("bin")));
         EXPECT_FALSE(exists(at("db")));

@@ -42,6 +42,8 @@ const std::string kUsage =
 class QuillsetCli : public testing::Test {
   protected:
     void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "quillset_cli ends at once for a caller who is not root";
         chmod(dir.path().c_str(), 0777);  // the log of a run as another user
         medium = dir.file("medium");
         mkdir(medium.c_str(), 0755);
@@ -75,8 +77,15 @@ TEST_F(QuillsetCli, UsageErrorsExitTwo) {
         {{"-a", "tiger"}, "Error: no cdrom path specified.\n" + kUsage, ""},
         {{"-x", "-c", "/"}, kUsage, "Unknown option was passed: x\n"},
         {{"-c"}, kUsage, "Unknown option was passed: c\n"},
+        // The directory searched and what its index is there.
         {{"-c", "/nonexistent/medium"},
-         "Error: no valid index file found in cdrom directory.\n" + kUsage,
+         "Error: no valid index file found in cdrom directory.\n"
+         "Searched the directory /nonexistent/medium: QRX.IND: No such file or directory.\n" +
+             kUsage,
+         ""},
+        {{"-c", dir.path()},
+         "Error: no valid index file found in cdrom directory.\nSearched the directory " +
+             dir.path() + ": QRX.IND: No such file or directory.\n" + kUsage,
          ""},
     };
     for (const Case& c : cases) {
@@ -102,11 +111,15 @@ TEST_F(QuillsetCli, CallerWhoIsNotRoot) {
     std::string env = "QUILLSET_DEBUG_LOG=" + log();
     testutil::RunResult refused = testutil::run(asNobody, "", {env, "IgnoreRoot="});
     EXPECT_EQ(refused.status, 255);
-    EXPECT_EQ(refused.err, "Error: you must be root to run server install.\n");
+    EXPECT_EQ(refused.err,
+              "Error: you must be root to run server install.\n"
+              "Run it as root, or set the environment variable IgnoreRoot (to any text) to go "
+              "on without root's rights.\n");
     testutil::RunResult ignored = testutil::run(asNobody, "", {env, "IgnoreRoot=1"});
     EXPECT_EQ(ignored.status, 2);
     EXPECT_EQ(ignored.err,
               "Error: you must be root to run server install.\n"
+              "Going on without root's rights, since IgnoreRoot is set.\n"
               "Error: no cdrom path specified.\n" +
                   kUsage);
 }
@@ -134,6 +147,37 @@ TEST_F(QuillsetCli, MissingServerNameAndAnswers) {
         EXPECT_EQ(logged("Entering ZPI install doit"), c.executed) << what;
         EXPECT_TRUE(logged("Entering goodbye")) << what;
         EXPECT_TRUE(logged("leaving main. real ms=")) << what;
+    }
+}
+
+// A server that cannot be reached says why ahead of the remote-shell
+// texts, over the secure shell and over the trusted-host shell alike.
+TEST_F(QuillsetCli, UnresolvableServerIsNamedAsSuch) {
+    const std::string why =
+        "  The host name nonexistent.invalid does not resolve to an address (Name or service not "
+        "known).\n";
+    struct Case {
+        std::vector<std::string> words;
+        std::string shellText;
+    } cases[] = {
+        {{"@UseSSH@=1"},
+         "  The type of this machine could not be classified as a supported architecture."},
+        {{}, "  Trusted host access from KRV server denied"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-y", "-c", medium, "-a", "nonexistent.invalid"};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        testutil::RunResult r = quillset(args, "", {"IgnoreRoot=1"});
+        const std::string what = testing::PrintToString(c.words) + "\n" + r.out;
+        EXPECT_EQ(r.status, 1) << what;
+        const std::string told = " Host nonexistent.invalid:\n" + why;
+        size_t reason = r.out.find(told);
+        size_t shell = r.out.find(c.shellText);
+        EXPECT_NE(reason, std::string::npos) << what;
+        EXPECT_NE(shell, std::string::npos) << what;
+        EXPECT_LT(reason, shell) << what;
+        EXPECT_EQ(r.out.find(why, reason + told.size()), std::string::npos)
+            << "told twice: " << what;
     }
 }
 

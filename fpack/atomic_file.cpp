@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -19,21 +20,26 @@ const int kTries = 100;
 // within NAME_MAX with the dot and the suffix.
 const int kLeafKept = 200;
 
-// ".<leaf>.fp<8 random letters>": hidden, and telling whose it is.
+// ".<leaf>.fp<8 random letters>": hidden, and telling whose it is. The
+// letters come from a generator seeded once from the system's entropy:
+// creation is exclusive and a taken name is retried, so they need not be
+// secret, only hard to foresee.
 void temp_name(const char* leaf, char* out, size_t size) {
     static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz012345";
-    static unsigned long long fallback = 0;
-    unsigned char r[8];
-    if (getrandom(r, sizeof r, GRND_NONBLOCK) != (ssize_t)sizeof r) {
-        // No entropy yet: unique within the process is enough, since
-        // creation is exclusive and a taken name is retried.
-        fallback = fallback * 6364136223846793005ULL + (unsigned long long)getpid() +
-                   (unsigned long long)time(nullptr) + 1442695040888963407ULL;
-        memcpy(r, &fallback, sizeof r);
+    static uint64_t state = 0;
+    if (state == 0) {
+        if (getrandom(&state, sizeof state, GRND_NONBLOCK) != (ssize_t)sizeof state)
+            state = (uint64_t)getpid() << 32 ^ (uint64_t)time(nullptr);
+        state |= 1;
     }
-    char suffix[sizeof r + 1];
-    for (size_t i = 0; i < sizeof r; i++) suffix[i] = kAlphabet[r[i] % 32];
-    suffix[sizeof r] = '\0';
+    // xorshift64*
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    uint64_t r = state * 0x2545F4914F6CDD1DULL;
+    char suffix[9];
+    for (int i = 0; i < 8; i++, r >>= 5) suffix[i] = kAlphabet[r % 32];
+    suffix[8] = '\0';
     snprintf(out, size, ".%.*s.fp%s", kLeafKept, leaf, suffix);
 }
 
@@ -105,10 +111,16 @@ int af_commit(af_file* f, const char* leaf) {
         f->fd = -1;
         if (rc == 0) rc = renameat(f->dirfd, f->tmp, f->dirfd, leaf);
     } else {
-        rc = link_unnamed(f->fd, f->dirfd, leaf);
-        // A new file is never the one at leaf.
-        if (rc != 0 && errno == EEXIST)
+        // Once a name was taken, most of those that follow are too (a
+        // reinstall): the file then goes under a temporary name first
+        // rather than after a link that fails. A new file is never the
+        // one at leaf.
+        static bool replacing = false;
+        rc = replacing ? -1 : link_unnamed(f->fd, f->dirfd, leaf);
+        if (replacing || (rc != 0 && errno == EEXIST)) {
+            replacing = true;
             rc = replace_at(f->dirfd, leaf, make_unnamed_link, &f->fd, false);
+        }
     }
     if (rc != 0) {
         int err = errno;

@@ -23,13 +23,17 @@ inline void store_le32(unsigned char* p, uint32_t v) {
     p[3] = (unsigned char)(v >> 24);
 }
 
-// The four auxiliary functions; F and G in forms with one operation less.
+// The four auxiliary functions, written so that few operations wait for x,
+// the word computed last: each step waits for the one before, so their
+// depth in x sets the speed. G's two terms share no bit, so their sum is
+// their union; the other terms of G and H come before x is known.
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_G(x, y, z) (((x) & (z)) + ((y) & ~(z)))
+#define MD5_H(x, y, z) ((x) ^ ((y) ^ (z)))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_STEP(f, a, b, c, d, xk, t, s) \
-    (a) += f((b), (c), (d)) + (xk) + (t); \
+    (a) += (xk) + (t);                    \
+    (a) += f((b), (c), (d));              \
     (a) = rotl((a), (s)) + (b)
 
 // Processes `nblocks` 64-byte blocks.

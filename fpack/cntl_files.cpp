@@ -192,7 +192,8 @@ void input_error(fp_ctxt* ct) {
     int err = 0;
     long blk = 0;
     ioch_get_error(ct->ip, &err, &blk);
-    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld)", err, blk);
+    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld): %s", err, blk,
+            ioch_input_error_text(err));
 }
 
 void free_cntl_node(fp_ctxt* ct) {
@@ -301,7 +302,8 @@ void read_script(fp_ctxt* ct, int idx, int index, const char* name, const struct
         FP_ASSERT(ct, ct->conf->*sk->prog_from_src != 0, sk->prog_assert);
     else
         FP_ASSERT(ct, ct->conf->*sk->input_from_src != 0, sk->input_assert);
-    if (ct->modifiers & (FP_MOD_N | FP_MOD_H)) {
+    // Only an operation that runs scripts needs them in place.
+    if (!fp_changes_disk(ct) || (ct->modifiers & FP_MOD_H)) {
         skip_node(ct, st);
         return;
     }

@@ -55,7 +55,8 @@ struct fp_cntl_node {
 // Reads the control nodes at the start of a package from ct->ip: the "cntl"
 // keyword set (then the caller's override, keeping the block's h bit), the
 // script environment, then every script node, put in place and entered
-// into its slot (run_script.h); the slots are completed from the keywords
+// into its slot (run_script.h) when the operation changes the disk
+// (fp_changes_disk), read past otherwise; the slots are completed from the keywords
 // and ct->on_error is set. With the C modifier each script node is passed to
 // ct->fn (FP_EV_CNTL, its name and header) before its body is read.
 // On return 0, *st, name and ct->node_check hold the header of the first

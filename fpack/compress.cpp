@@ -34,11 +34,24 @@ inline uint64_t load64(const unsigned char* p) {
 #define FIRST_DIFF(x) (__builtin_ctzll(x) >> 3)
 #endif
 
-// How many of the 16 bytes at `a` and `b` agree from the start.
-inline long match_len(const unsigned char* a, const unsigned char* b) {
-    uint64_t x = load64(a) ^ load64(b);
-    if (x) return FIRST_DIFF(x);
-    x = load64(a + 8) ^ load64(b + 8);
+// Looks position p up in the table and puts p in its place. Returns how
+// many of the 16 bytes at p agree with those at the position found (0 when
+// it lies too far back or the slot is empty); its distance goes to *off.
+// Whether the position is usable is folded into the first comparison
+// rather than tested apart: on binary data that test goes either way as
+// often as the copy-or-literal decision itself, and each costs a
+// mispredicted branch.
+inline long probe(const unsigned char* in, long p, uint16_t* table, long* off) {
+    unsigned h = hash3(in + p);
+    *off = p + POS_BIAS - table[h];
+    table[h] = (uint16_t)(p + POS_BIAS);
+    uint64_t usable = *off <= MAX_OFFSET ? ~(uint64_t)0 : 0;
+    // An unusable position is compared with p itself, and every byte
+    // made to differ.
+    const unsigned char* q = in + p - (*off & (long)usable);
+    uint64_t x = (load64(q) ^ load64(in + p)) | ~usable;
+    if (__builtin_expect(x != 0, 1)) return FIRST_DIFF(x);
+    x = load64(q + 8) ^ load64(in + p + 8);
     return x ? 8 + FIRST_DIFF(x) : MAX_MATCH;
 }
 
@@ -60,6 +73,25 @@ long store(const unsigned char* in, long len, unsigned char* out) {
 
 }  // namespace
 
+namespace {
+
+// Appends the item for position *p: a copy of m bytes at distance off, or
+// the literal byte at p.
+inline void put_item(const unsigned char* in, long* p, long m, long off, unsigned char* out,
+                     long* o, unsigned* ctl, int k) {
+    if (m >= MIN_MATCH) {
+        out[*o] = (unsigned char)((off >> 8) << 4 | (m - 1));
+        out[*o + 1] = (unsigned char)(off & 0xFF);
+        *o += 2;
+        *ctl |= 1u << k;
+        *p += m;
+    } else {
+        out[(*o)++] = in[(*p)++];
+    }
+}
+
+}  // namespace
+
 long compress_chunk(const unsigned char* in, long len, unsigned char* out) {
     // Positions plus POS_BIAS, so that an empty slot (0) lies too far back.
     uint16_t table[HASH_SIZE];
@@ -74,22 +106,17 @@ long compress_chunk(const unsigned char* in, long len, unsigned char* out) {
         unsigned char* ctl_at = out + o;
         o += 2;
         unsigned ctl = 0;
-        for (int k = 0; k < GROUP_ITEMS && p < len; k++) {
-            long m = 0;
-            long off = 0;
-            if (p <= hash_end) {
-                unsigned h = hash3(in + p);
-                off = p + POS_BIAS - table[h];
-                table[h] = (uint16_t)(p + POS_BIAS);
-                if (off <= MAX_OFFSET) m = match_len(in + p - off, in + p);
+        long off = 0;
+        if (p + GROUP_ITEMS * MAX_MATCH <= hash_end) {
+            // All sixteen items lie where matches are sought.
+            for (int k = 0; k < GROUP_ITEMS; k++) {
+                long m = probe(in, p, table, &off);
+                put_item(in, &p, m, off, out, &o, &ctl, k);
             }
-            if (m >= MIN_MATCH) {
-                out[o++] = (unsigned char)((off >> 8) << 4 | (m - 1));
-                out[o++] = (unsigned char)(off & 0xFF);
-                ctl |= 1u << k;
-                p += m;
-            } else {
-                out[o++] = in[p++];
+        } else {
+            for (int k = 0; k < GROUP_ITEMS && p < len; k++) {
+                long m = p <= hash_end ? probe(in, p, table, &off) : 0;
+                put_item(in, &p, m, off, out, &o, &ctl, k);
             }
         }
         put_ctl(ctl_at, ctl);
@@ -109,6 +136,73 @@ long compress(const unsigned char* data, long length, unsigned char** out) {
     return compress_chunk(data, length, buf);
 }
 
+namespace {
+
+// A group in the middle of a body: 16 items (at most 32 bytes) after its
+// control word, with this much input beyond them for the 16-byte literal
+// moves, and this much output room for 16 items of up to 16 bytes plus
+// the 16 bytes a move may write past an item.
+#define FAST_IN (2 + 2 * GROUP_ITEMS + 16)
+#define FAST_OUT (GROUP_ITEMS * MAX_MATCH + 16)
+
+inline void copy16(unsigned char* to, const unsigned char* from) {
+    memcpy(to, from, 16);
+}
+
+// Decodes one whole group at body[*i] into out[*o] with no bounds check
+// per item: the caller made sure of FAST_IN input and FAST_OUT output
+// bytes. Moves write up to 16 bytes past an item; later items overwrite
+// them. Returns false on a corrupt copy item.
+inline bool fast_group(const unsigned char* body, long* i, unsigned char* out, long* o) {
+    unsigned ctl = body[*i] | (unsigned)body[*i + 1] << 8;
+    const unsigned char* ip = body + *i + 2;
+    unsigned char* op = out + *o;
+    for (int k = 0; k < GROUP_ITEMS;) {
+        // A run of literals up to the next copy item, moved at once.
+        unsigned rest = ctl >> k;
+        int lits = rest ? __builtin_ctz(rest) : GROUP_ITEMS - k;
+        if (lits > 0) {
+            copy16(op, ip);
+            op += lits;
+            ip += lits;
+            k += lits;
+            continue;
+        }
+        long off = (long)(ip[0] >> 4) << 8 | ip[1];
+        long n = (ip[0] & 0x0F) + 1;
+        ip += 2;
+        k++;
+        if (off == 0 || off > op - out || n < MIN_MATCH) return false;
+        const unsigned char* from = op - off;
+        if (off >= 16) {
+            copy16(op, from);
+        } else if (off >= 8) {
+            memcpy(op, from, 8);
+            memcpy(op + 8, from + 8, 8);
+        } else {
+            // A copy that repeats its own output: the first 8 bytes one
+            // way, then `from` moved back by whole periods to 8 or more
+            // bytes behind, for an 8-byte move.
+            static const int step_in[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+            static const int step_back[8] = {0, 0, 0, -1, -4, 1, 2, 3};
+            op[0] = from[0];
+            op[1] = from[1];
+            op[2] = from[2];
+            op[3] = from[3];
+            from += step_in[off];
+            memcpy(op + 4, from, 4);
+            from -= step_back[off];
+            memcpy(op + 8, from, 8);
+        }
+        op += n;
+    }
+    *i = ip - body;
+    *o = op - out;
+    return true;
+}
+
+}  // namespace
+
 long decompress_body(const unsigned char* body, long body_len, int stored, unsigned char* out,
                      long out_cap) {
     if (stored) {
@@ -118,6 +212,9 @@ long decompress_body(const unsigned char* body, long body_len, int stored, unsig
     }
     long i = 0;
     long o = 0;
+    // More input after a group means the group is whole: decode it fast.
+    while (body_len - i >= FAST_IN && out_cap - o >= FAST_OUT)
+        if (!fast_group(body, &i, out, &o)) return -1;
     while (i < body_len) {
         if (body_len - i < 2) return -1;
         unsigned ctl = body[i] | (unsigned)body[i + 1] << 8;
@@ -141,17 +238,18 @@ long decompress_body(const unsigned char* body, long body_len, int stored, unsig
 }
 
 long decompress(ioch* ch, unsigned char** out) {
-    unsigned char hdr[COMPRESS_HDR_LEN];
-    long got = ioch_cpt_read(ch, hdr, COMPRESS_HDR_LEN);
+    const unsigned char* hdr;
+    long got = ioch_cpt_read(ch, COMPRESS_HDR_LEN, &hdr);
     if (got <= 0) return got;
-    long body_len = (long)(hdr[0] & 0x7F) << 8 | hdr[1];
+    int stored = got == COMPRESS_HDR_LEN && (hdr[0] & 0x80);
+    long body_len = got == COMPRESS_HDR_LEN ? (long)(hdr[0] & 0x7F) << 8 | hdr[1] : 0;
+    const unsigned char* body;
     // The writer never sends an empty chunk; one would read as the end.
-    if (got < COMPRESS_HDR_LEN || body_len == 0 ||
-        ioch_cpt_read(ch, ch->cunit, body_len) != body_len) {
+    if (body_len == 0 || ioch_cpt_read(ch, body_len, &body) != body_len) {
         if (!ch->error) ch->error = IOCH_EREAD;
         return -1;
     }
-    long n = decompress_body(ch->cunit, body_len, hdr[0] & 0x80, ch->rec, COMPRESS_MAX_OUT);
+    long n = decompress_body(body, body_len, stored, ch->rec, COMPRESS_MAX_OUT);
     if (n <= 0) {
         ch->error = IOCH_EREAD;
         return -1;

@@ -140,6 +140,140 @@ TEST(Compress, AllocatingFormRejectsOversizedRecords) {
     EXPECT_EQ(decode(chunk), Bytes(COMPRESS_MAX_RECORD, 'q'));
 }
 
+// The compressor as the format describes it, one item at a time: the
+// one in compress.cpp must make the very same chunks, so that blocks stay
+// what every writer made before.
+Bytes reference_chunk(const Bytes& in) {
+    const long len = (long)in.size();
+    Bytes out(COMPRESS_BOUND(in.size()) + 2);
+    long table[4096];
+    for (long& t : table) t = -1;
+    long o = 2, p = 0, ctl_at = 0, items = 0;
+    unsigned ctl = 0;
+    auto stored = [&] {
+        Bytes s = {(unsigned char)(len >> 8 | 0x80), (unsigned char)(len & 0xFF)};
+        s.insert(s.end(), in.begin(), in.end());
+        return s;
+    };
+    while (p < len) {
+        if (items % 16 == 0) {
+            if (items > 0) {
+                out[ctl_at] = (unsigned char)ctl;
+                out[ctl_at + 1] = (unsigned char)(ctl >> 8);
+            }
+            ctl_at = o;
+            o += 2;
+            ctl = 0;
+        }
+        long m = 0, q = -1;
+        if (len - p >= 16) {
+            unsigned h =
+                (((((unsigned)in[p] << 4) ^ in[p + 1]) << 4) ^ in[p + 2]) * 40543u >> 4 & 4095;
+            q = table[h];
+            table[h] = p;
+            if (q >= 0 && p - q <= 4095)
+                while (m < 16 && in[q + m] == in[p + m]) m++;
+        }
+        if (m >= 3) {
+            out[o++] = (unsigned char)(((p - q) >> 8) << 4 | (m - 1));
+            out[o++] = (unsigned char)((p - q) & 0xFF);
+            ctl |= 1u << (items % 16);
+            p += m;
+        } else {
+            out[o++] = in[p++];
+        }
+        items++;
+        if (o >= len) return stored();
+    }
+    if (items > 0) {
+        out[ctl_at] = (unsigned char)ctl;
+        out[ctl_at + 1] = (unsigned char)(ctl >> 8);
+    }
+    if (o >= len) return stored();
+    out[0] = (unsigned char)((o - 2) >> 8);
+    out[1] = (unsigned char)((o - 2) & 0xFF);
+    out.resize((size_t)o);
+    return out;
+}
+
+// Data with matches near and far, short and long, amid literals: the
+// decisions the compressor makes all occur.
+Bytes mixed_bytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes b;
+    while (b.size() < n) {
+        unsigned kind = rng() % 4;
+        if (kind == 0 || b.size() < 20) {
+            for (unsigned i = rng() % 12; i > 0; i--) b.push_back((unsigned char)rng());
+        } else {
+            size_t back = 1 + rng() % std::min<size_t>(b.size(), kind == 1 ? 8 : 5000);
+            size_t from = b.size() - back;
+            for (unsigned i = 2 + rng() % 20; i > 0; i--) b.push_back(b[from++]);
+        }
+    }
+    b.resize(n);
+    return b;
+}
+
+TEST(Compress, SameChunksAsTheItemByItemDefinition) {
+    for (size_t n : {16, 17, 255, 4096, 4111, 16384, 16376, 32767}) {
+        for (unsigned seed = 0; seed < 4; seed++) {
+            const Bytes kinds[] = {text_bytes(n), random_bytes(n, seed),
+                                   Bytes(n, (unsigned char)seed), mixed_bytes(n, seed)};
+            for (const Bytes& in : kinds) ASSERT_EQ(chunk_of(in), reference_chunk(in)) << n;
+        }
+    }
+}
+
+// Bodies of copies at every distance and length the format allows, and
+// literals between them, decode as the format defines them: the fast path
+// for whole groups and the careful one for the last bytes agree with it,
+// whatever room the output leaves.
+TEST(Decompress, EveryCopyDecodesAsDefined) {
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 300; round++) {
+        Bytes body, expect;
+        size_t target = 50 + rng() % 20000;
+        while (expect.size() < target) {
+            unsigned ctl = 0;
+            size_t ctl_at = body.size();
+            body.insert(body.end(), {0, 0});
+            for (int k = 0; k < 16; k++) {
+                if (expect.size() < 3 || rng() % 3 == 0) {
+                    unsigned char c = (unsigned char)rng();
+                    body.push_back(c);
+                    expect.push_back(c);
+                    continue;
+                }
+                size_t far = std::min<size_t>(expect.size(), 4095);
+                // Short distances (which repeat the output) as often as long ones.
+                size_t off = rng() % 2 ? 1 + rng() % std::min<size_t>(far, 16) : 1 + rng() % far;
+                size_t len = 3 + rng() % 14;
+                body.push_back((unsigned char)((off >> 8) << 4 | (len - 1)));
+                body.push_back((unsigned char)(off & 0xFF));
+                for (size_t j = 0; j < len; j++) expect.push_back(expect[expect.size() - off]);
+                ctl |= 1u << k;
+            }
+            body[ctl_at] = (unsigned char)ctl;
+            body[ctl_at + 1] = (unsigned char)(ctl >> 8);
+        }
+        for (long slack : {0L, 1L, 300L}) {
+            long cap = (long)expect.size() + slack;
+            Bytes out((size_t)cap + 16, 0xEE);
+            ASSERT_EQ(decompress_body(body.data(), (long)body.size(), 0, out.data(), cap),
+                      (long)expect.size())
+                << "round " << round;
+            EXPECT_TRUE(std::equal(expect.begin(), expect.end(), out.begin())) << round;
+            for (size_t i = (size_t)cap; i < out.size(); i++) ASSERT_EQ(out[i], 0xEE) << round;
+        }
+        // One byte of room less: refused, nothing written past the room.
+        long cap = (long)expect.size() - 1;
+        Bytes out((size_t)cap + 16, 0xEE);
+        EXPECT_EQ(decompress_body(body.data(), (long)body.size(), 0, out.data(), cap), -1);
+        for (size_t i = (size_t)cap; i < out.size(); i++) ASSERT_EQ(out[i], 0xEE) << round;
+    }
+}
+
 struct BadBody {
     const char* what;
     Bytes body;

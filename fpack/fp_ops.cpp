@@ -326,6 +326,11 @@ int fp_operation(fp_ctxt* ct, int code, long modifiers) {
     return ct->status;
 }
 
+bool fp_changes_disk(const fp_ctxt* ct) {
+    return (ct->ptype == FP_OP_INSTALL || ct->ptype == FP_OP_UNINSTALL) &&
+           !(ct->modifiers & FP_MOD_N);
+}
+
 int fp_pack(fp_ctxt* ct, long modifiers) {
     return fp_operation(ct, FP_OP_PACK, modifiers);
 }
@@ -395,13 +400,8 @@ struct cli {
     const char* operand;
     char* override;  // "key=value\n" lines
     out_state out;
+    int writes_block;  // the operation writes a block on the output
 };
-
-void usage(const char* prog) {
-    fprintf(stderr, "Usage:  %s [-C dir ] [-Dkey=value] [-pPl] [-N name] fp-desc > fpblk\n", prog);
-    fprintf(stderr, "\t%s -u [-C dir ] [-Dkey=value] [-pPl] [-N name] fpblk\n", prog);
-    fprintf(stderr, "\t%s -ur [-C dir ] [-Dkey=value] [-N name] fpblk\n", prog);
-}
 
 // Appends one override line.
 void add_override(cli* o, const char* line) {
@@ -638,11 +638,21 @@ int open_out_file(cli* o) {
 }
 
 // Attaches the output: -f file or standard output. Returns 0, or -1 after
-// printing the reason.
+// printing the reason. A block is binary and often large: written to a
+// terminal it helps nobody and can leave the terminal in a strange state.
 int open_output(fp_ctxt* ct, cli* o) {
+    const char* name = o->out_file != nullptr ? o->out_file : "-";
     int fd = o->out_file != nullptr ? open_out_file(o) : dup(1);
     if (fd < 0) {
-        fprintf(stderr, "can't open output file %s\n", o->out_file != nullptr ? o->out_file : "-");
+        fprintf(stderr, "can't open output file %s: %s\n", name, strerror(errno));
+        return -1;
+    }
+    if (o->writes_block && isatty(fd)) {
+        close(fd);
+        fprintf(stderr,
+                "%s: will not write a file-package block to a terminal (%s); name a file "
+                "with -f or redirect standard output\n",
+                o->prog, o->out_file != nullptr ? o->out_file : "standard output");
         return -1;
     }
     ioch* op = ioch_fd_init(fd);
@@ -713,8 +723,10 @@ const char* default_name(const char* operand) {
 }
 
 // A context reading the operand and writing the output, or null (reason
-// printed).
+// printed). Called right after the input was opened, so errno still holds
+// the reason when ip is null.
 fp_ctxt* make_context(cli* o, ioch* ip) {
+    int input_errno = errno;
     fp_ctxt* ct = fp_new_ctxt();
     if (ct == nullptr) {
         if (ip != nullptr) ioch_dispose(ip);
@@ -722,7 +734,9 @@ fp_ctxt* make_context(cli* o, ioch* ip) {
         return nullptr;
     }
     if (ip == nullptr) {
-        fputs("input channel failure\n", stderr);
+        fprintf(stderr, "input channel failure: %s: %s\n",
+                strcmp(o->operand, "-") == 0 ? "standard input" : o->operand,
+                strerror(input_errno));
         fp_dispose_ctxt(ct);
         return nullptr;
     }
@@ -772,22 +786,29 @@ int fp_parse_mods(const char* text, long* mask) {
     return 0;
 }
 
+void fp_usage(FILE* out, const char* prog) {
+    fprintf(out, "Usage:  %s [-C dir ] [-Dkey=value] [-pPl] [-N name] fp-desc > fpblk\n", prog);
+    fprintf(out, "\t%s -u [-C dir ] [-Dkey=value] [-pPl] [-N name] fpblk\n", prog);
+    fprintf(out, "\t%s -ur [-C dir ] [-Dkey=value] [-N name] fpblk\n", prog);
+}
+
 int fp_main(int argc, char** argv) {
     cli o;
     if (parse_args(argc, argv, &o) != 0) {
-        usage(argv[0]);
+        fp_usage(stderr, argv[0]);
         free(o.override);
         return FP_EXIT_FAIL;
     }
     sigend_install();
     if (o.raise_fsize) raise_fsize_limit();
+    op_choice op = choose_operation(&o);
+    o.writes_block = !o.info && op.dtype == FP_DT_BLOCK && !o.unpack;
     ioch* ip = o.read_whole ? utf8_input(o.operand) : open_input(o.operand);
     fp_ctxt* ct = make_context(&o, ip);
     if (ct == nullptr) {
         free(o.override);
         return FP_EXIT_FAIL;
     }
-    op_choice op = choose_operation(&o);
     fp_set_dtype(ct, op.dtype);
 
     fp_desc desc = {};

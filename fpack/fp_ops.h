@@ -9,8 +9,12 @@
 // end with status 0 too).
 #define FP_BLOCK_READ_LINE "fpack: block read to its trailer\n"
 
+#include <cstdio>
+
 // Runs the program; returns the exit status (FP_EXIT_*).
 int fp_main(int argc, char** argv);
+// The usage text, with the program's name prog, on out.
+void fp_usage(FILE* out, const char* prog);
 
 // Reads a -m argument: a decimal number, or letters of the modifier table.
 // Returns 0 and the mask, or -1 for an unknown letter or an empty text.

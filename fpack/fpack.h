@@ -188,13 +188,13 @@ struct fp_ctxt {
     struct fp_cntl_node* cntl_node;  // the "cntl" node last read (cntl_files.h)
     // The stream filter (io_filter.h). Plain values, so that a failure that
     // jumps out leaves nothing allocated; filter_pid is 0 when none runs.
-    int filter_pid;      // the filter command
-    int filter_feeder;   // child feeding an in-memory block to an input filter
-    int filter_err_fd;   // the filter's standard error (an unlinked file)
-    int filter_out_fd;   // output filter: its standard output, kept while the
-                         // output channel writes into the filter
-    char filter_side;    // 'o' output filter, 'i' input filter
-    char filter_type;    // output filter: the output channel's own transport
+    int filter_pid;     // the filter command
+    int filter_feeder;  // child feeding an in-memory block to an input filter
+    int filter_err_fd;  // the filter's standard error (an unlinked file)
+    int filter_out_fd;  // output filter: its standard output, kept while the
+                        // output channel writes into the filter
+    char filter_side;   // 'o' output filter, 'i' input filter
+    char filter_type;   // output filter: the output channel's own transport
 };
 
 // Creates a context (zero-filled, defaults in conf, work buffer allocated).
@@ -249,6 +249,14 @@ enum { FP_JMP_FATAL = 1, FP_JMP_STATUS = 2 };
 // message buffer on standard error) when no jump point is armed: a fatal
 // error outside an operation is a programming error.
 [[noreturn]] void fp_jump(fp_ctxt* ct, int value);
+
+// Whether the operation changes the disk where a block goes: an install or
+// an uninstall without the n modifier. Only such an operation puts the
+// scripts a block carries in place and runs them, and writes the list
+// file; every other reading of a block (listing, size, mask, repack)
+// changes nothing there and runs nothing the block names, whatever the
+// modifiers and the block's keywords say.
+bool fp_changes_disk(const fp_ctxt* ct);
 
 // Library entry points for the packing side (codes in brackets).
 int fp_pack(fp_ctxt* ct, long modifiers);        // [10]

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -119,10 +121,14 @@ TEST(FpackExit, StatusTellsSuccessFailureAndMessages) {
         {{missing},
          3,
          "messages:\nFiles:\n\tnot-there: not found\nFATAL because stop_on_error is enabled.\n"},
-        {{t.dir.file("none.fpd")}, 1, "input channel failure\n"},
+        // Set-up failures name the file and the system's reason.
+        {{t.dir.file("none.fpd")},
+         1,
+         "input channel failure: " + t.dir.file("none.fpd") + ": No such file or directory\n"},
         {{"-f", t.dir.file("no/such/dir/out"), good},
          1,
-         "can't open output file " + t.dir.file("no/such/dir/out") + "\n"},
+         "can't open output file " + t.dir.file("no/such/dir/out") +
+             ": No such file or directory\n"},
     };
     for (const Case& c : cases) {
         RunResult r = fpack(c.args);
@@ -449,6 +455,57 @@ TEST(FpackBits, MaskIsPrintedAndTheSecondPassDoesNotChangeTheStatus) {
     EXPECT_EQ(r.err, "bits: messages:\nunpack: bad header\nFATAL.\n");
 }
 
+// Install and uninstall alone act on the disk for a block: a reading that
+// lists, sizes, masks or repacks it neither runs the scripts it carries
+// nor puts them anywhere, nor makes its list file, whatever the modifiers
+// ask for.
+TEST(FpackReadings, OnlyInstallAndUninstallActForTheBlock) {
+    Tree t;
+    std::string ran = t.dir.file("ran");
+    std::string script = t.dir.write("script", "#!/bin/sh\necho \"$1\" >> " + ran + "\n");
+    chmod(script.c_str(), 0755);
+    std::string lists = t.dir.file("lists");
+    std::string keywords =
+        "default_dest=" + t.dir.file("dst") + "\nlist_path=" + lists + "\ncreate_dirs=y\n";
+    for (const char* kind : {"before", "after", "removal"})
+        keywords += std::string("unix_") + kind + "_prog_path=" + script + "\nunix_" + kind +
+                    "_prog_from_src=y\n";
+    std::string blk = t.dir.file("pkg.blk");
+    ASSERT_EQ(fpack({"-f", blk, t.describe(keywords, "pkg/a.txt\n")}).status, 0);
+    mkdir(t.dir.file("tmp").c_str(), 0700);
+    const std::vector<std::string> env = {"TMPDIR=" + t.dir.file("tmp")};
+
+    const std::vector<std::vector<std::string>> readings = {
+        {"-u", "-p"},
+        {"-u", "-p", "-P"},
+        {"-u", "-p", "-m", "d"},
+        {"-u", "-s"},
+        {"-u", "-b"},
+        {"-u", "-b", "-p"},
+        {"-R", "-f", t.dir.file("re.blk")},
+        {"-R", "-b", "-f", t.dir.file("re.blk")},
+        {"-u", "-m", "dn"},
+    };
+    for (std::vector<std::string> args : readings) {
+        std::string what;
+        for (const std::string& a : args) what += a + " ";
+        args.insert(args.begin(), FPACK_BIN);
+        args.push_back(blk);
+        RunResult r = testutil::run(args, "", env);
+        EXPECT_LE(r.status, 2) << what << "\n" << r.err;
+        EXPECT_EQ(testutil::readFile(ran), "") << what;
+        EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "") << what;
+        EXPECT_NE(access(lists.c_str(), F_OK), 0) << what;
+    }
+
+    // The same block installed and removed runs them (and removes them).
+    ASSERT_LE(testutil::run({FPACK_BIN, "-u", blk}, "", env).status, 2);
+    ASSERT_LE(testutil::run({FPACK_BIN, "-u", "-r", blk}, "", env).status, 2);
+    EXPECT_EQ(testutil::readFile(ran), "before\nafter\nremoval\n");
+    EXPECT_EQ(testutil::run({"ls", "-A", t.dir.file("tmp")}).out, "");
+    EXPECT_EQ(access((lists + "/pkg.fpd.log").c_str(), F_OK), 0);
+}
+
 TEST(FpackInput, WholeDescriptionConvertedFromTheLocalCodeSet) {
     TempDir d;
     d.write("caf\xe9", "latin-1 name");
@@ -492,6 +549,40 @@ TEST(FpackOutput, FullDeviceFailsEveryOperationThatWrites) {
     EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
+// A block is never written to a terminal, whether it is standard output or
+// named with -f; listings and sizes still are.
+TEST(FpackOutput, BlockIsNotWrittenToATerminal) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0) << std::strerror(errno);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string tty = ptsname(master);
+    Tree t;
+    std::string d = t.describe("");
+    std::string blk = t.dir.write("pkg.blk", fpack({d}).out);
+    struct Case {
+        std::string command;
+        bool refused;
+    } cases[] = {
+        {FPACK_BIN " " + d + " > " + tty, true},
+        {FPACK_BIN " -f " + tty + " " + d, true},
+        {FPACK_BIN " -h " + d + " > " + tty, true},
+        {FPACK_BIN " -R " + blk + " > " + tty, true},
+        {FPACK_BIN " -p " + d + " > " + tty, false},
+        {FPACK_BIN " -u -p " + blk + " > " + tty, false},
+    };
+    for (const Case& c : cases) {
+        RunResult r = sh(c.command);
+        EXPECT_EQ(r.status, c.refused ? 1 : 0) << c.command << "\n" << r.err;
+        EXPECT_EQ(
+            r.err.find("will not write a file-package block to a terminal") != std::string::npos,
+            c.refused)
+            << c.command << "\n"
+            << r.err;
+    }
+    close(master);
+}
+
 // The disk fills up after the block's first bytes: with a file-size limit
 // the last record cannot be written. The output file this run created is
 // removed; one that was there before is not.
@@ -528,7 +619,7 @@ TEST(FpackOutput, OutputFileIsNotWrittenThroughAForeignLink) {
     ASSERT_EQ(lchown(out.c_str(), 1, 1), 0);
     RunResult r = fpack({"-f", out, t.describe("")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "can't open output file " + out + "\n");
+    EXPECT_EQ(r.err, "can't open output file " + out + ": Too many levels of symbolic links\n");
     EXPECT_EQ(testutil::readFile(victim), "keep me");
     // The caller's own link is followed.
     ASSERT_EQ(lchown(out.c_str(), geteuid(), getegid()), 0);

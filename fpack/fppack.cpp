@@ -122,24 +122,30 @@ void put_hex8(char* p, unsigned long v) {
     }
 }
 
+// Value of each byte as a digit (either case), 16 for any other byte.
+struct digit_values {
+    unsigned char v[256];
+    constexpr digit_values() : v() {
+        for (int c = 0; c < 256; c++)
+            v[c] = c >= '0' && c <= '9'   ? (unsigned char)(c - '0')
+                   : c >= 'a' && c <= 'f' ? (unsigned char)(c - 'a' + 10)
+                   : c >= 'A' && c <= 'F' ? (unsigned char)(c - 'A' + 10)
+                                          : 16;
+    }
+};
+constexpr digit_values kDigits;
+
 // Parses `width` digits of `base`; false on any other character.
 bool parse_digits(const char* p, int width, int base, unsigned long* out) {
     unsigned long v = 0;
+    unsigned bad = 0;
     for (int i = 0; i < width; i++) {
-        int c = (unsigned char)p[i], d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        if (d >= base) return false;
-        v = v * base + d;
+        unsigned d = kDigits.v[(unsigned char)p[i]];
+        bad |= d >= (unsigned)base;
+        v = v * (unsigned)base + d;
     }
     *out = v;
-    return true;
+    return !bad;
 }
 
 // Reads through the record layer; false on a short read.
@@ -204,6 +210,14 @@ void fp_out_write(fp_ctxt* ct, const void* data, long len) {
     if (ct->op == nullptr) return;  // -n: no output channel
     long n = ioch_write(ct->op, data, len);
     if (n != len) log_msg(ct, FP_LOG_FATAL, "out_stream write error (cnt=%d)", (int)n);
+}
+
+long long fp_out_send(fp_ctxt* ct, int fd, long long n) {
+    if (ct->op == nullptr) return 0;
+    long moved = ioch_send_from(ct->op, fd, 0, (long)n);
+    if (moved < 0) log_msg(ct, FP_LOG_FATAL, "out_stream write error (cnt=%d)", -1);
+    ct->out_count += moved;
+    return moved;
 }
 
 void fp_out_zeros(fp_ctxt* ct, long long n) {

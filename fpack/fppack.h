@@ -48,6 +48,11 @@ void dotrailer(fp_ctxt* ct);
 void fp_out_write(fp_ctxt* ct, const void* data, long len);
 // Writes n zero bytes of the node stream.
 void fp_out_zeros(fp_ctxt* ct, long long n);
+// Moves up to n bytes of file fd, from its start, into the node stream
+// inside the kernel when the output allows it (see ioch_send_from);
+// returns how many, counted as written. A failure to write ends the
+// operation as in fp_out_write.
+long long fp_out_send(fp_ctxt* ct, int fd, long long n);
 
 // Checksum of a file on disk (a symbolic link: of its target text): the
 // first four bytes of its MD5 digest as a big-endian number. `st` tells the

@@ -1123,9 +1123,10 @@ int parse_fp(fp_ctxt* ct, fp_node_fn fn) {
 
 namespace {
 
-// Characters that make a text need quotes.
+// Characters that make a text need quotes; a leading back-quote would
+// start a command stretch.
 bool needs_quotes(const char* text, size_t n) {
-    if (n == 0 || strcmp(text, "%") == 0) return true;
+    if (n == 0 || strcmp(text, "%") == 0 || text[0] == '`') return true;
     for (size_t i = 0; i < n;) {
         int len = zug_mblen(nullptr, text + i, n - i);
         if (len <= 1 && strchr(" \t#'\"\\=\r\n", text[i])) return true;

@@ -722,6 +722,7 @@ TEST(FpparEscape, QuotesWhatTheTokenizerWouldSplit) {
         {"a=b", "\"a=b\""},     {"%", "\"%\""},
         {"%%", "%%"},           {"a\nb", "\"a\nb\""},
         {"*.c", "*.c"},         {"/p/x-y_z.1", "/p/x-y_z.1"},
+        {"``x", "\"``x\""},     {"a`b`", "a`b`"},
     };
     for (const Case& c : cases) {
         char* out = escape_str(c.text);

@@ -4,6 +4,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +17,11 @@
 namespace {
 
 #define DATA_GROWTH 1024
+// Bytes a plain stream reads after seeking past a body: a node header and
+// its name, with room to spare.
+#define SHORT_FILL 512
+// Most bytes one sendfile call moves.
+#define SEND_MAX 0x7ffff000L
 static_assert(COMPRESS_MAX_OUT >= IOCH_MAX_RECSIZE, "the record buffer holds any record");
 // The transfer unit holds less than one unit of pending bytes plus one chunk.
 #define CUNIT_CAP (COMPRESS_MAX_RECORD + COMPRESS_BOUND(COMPRESS_MAX_RECORD))
@@ -86,17 +93,35 @@ long tp_read(ioch* ch, void* buf, long n, bool exact) {
     char* p = static_cast<char*>(buf);
     long got = 0;
     while (got < n) {
-        ssize_t r = read(ch->fd, p + got, (size_t)(n - got));
+        ssize_t r = ch->fpos >= 0 ? pread(ch->fd, p + got, (size_t)(n - got), (off_t)ch->fpos)
+                                  : read(ch->fd, p + got, (size_t)(n - got));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return fail(ch, errno);
         if (r == 0) {
             ch->at_end = 1;
             break;
         }
+        if (ch->fpos >= 0) ch->fpos += r;
         got += r;
         if (!exact) break;
     }
     return got;
+}
+
+// Before the first record is read: a regular file is read from here on at
+// an offset of the channel's own. Raw reads before (the encoded header)
+// moved the descriptor's offset, which an input filter reads on from.
+void start_reading(ioch* ch) {
+    ch->started = 1;
+    if (ch->fpos != -2) return;
+    struct stat st;
+    off_t at;
+    ch->fpos = -1;
+    if (ch->type == 'F' && fstat(ch->fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        (at = lseek(ch->fd, 0, SEEK_CUR)) >= 0) {
+        ch->fpos = (long long)at;
+        ch->file_size = (long long)st.st_size;
+    }
 }
 
 // Writes the record gathered in ch->rec: check bytes, then as a chunk into
@@ -179,14 +204,16 @@ long probe_rec_size(ioch* ch, long have) {
 // Loads the next record into ch->rec. Returns its payload length, 0 at the
 // end of the stream, -1 on failure.
 long get_record(ioch* ch) {
-    ch->started = 1;
+    start_reading(ch);
     for (;;) {
         long n;
         if (ch->compressed) {
             unsigned char* out;
             n = decompress(ch, &out);
         } else {
-            n = tp_read(ch, ch->rec, ch->rec_size, !plain(ch));
+            long want = ch->short_fill && SHORT_FILL < ch->rec_size ? SHORT_FILL : ch->rec_size;
+            ch->short_fill = 0;
+            n = tp_read(ch, ch->rec, want, !plain(ch));
         }
         if (n <= 0) return n;
         ch->rec_count++;
@@ -206,10 +233,26 @@ long get_record(ioch* ch) {
     }
 }
 
+// Moves the read offset of a plain stream from a regular file n bytes on,
+// when they lie within the file. False when they do not (reading then
+// finds the end) or the transport has no offset of its own.
+bool seek_ahead(ioch* ch, long n) {
+    if (ch->fpos < 0 || !plain(ch)) return false;
+    struct stat st;
+    // Past the size last seen: the file may have grown since.
+    if (ch->fpos + n > ch->file_size && fstat(ch->fd, &st) == 0)
+        ch->file_size = (long long)st.st_size;
+    if (ch->fpos + n > ch->file_size) return false;
+    ch->fpos += n;
+    // What follows is mostly a node header: a short read fetches it.
+    ch->short_fill = 1;
+    return true;
+}
+
 // Moves up to n bytes of the record stream to `buf` (dropped when null).
 long get_bytes(ioch* ch, unsigned char* buf, long n) {
     if (ch->error) return -1;
-    ch->started = 1;
+    start_reading(ch);
     long got = 0;
     while (got < n) {
         long avail = ch->rec_len - ch->rec_pos;
@@ -219,6 +262,10 @@ long get_bytes(ioch* ch, unsigned char* buf, long n) {
             ch->rec_pos += take;
             got += take;
             continue;
+        }
+        if (!buf && n - got >= SHORT_FILL && seek_ahead(ch, n - got)) {
+            got = n;
+            break;
         }
         if (buf && plain(ch) && n - got >= ch->rec_size) {
             // Whole records straight into the caller's buffer.
@@ -245,6 +292,7 @@ ioch* new_chan(char type) {
     }
     ch->type = type;
     ch->fd = -1;
+    ch->fpos = -2;
     ch->rec_size = env_rec_size();
     ch->payload = ch->rec_size;
     cksum_init(&ch->ck);
@@ -366,7 +414,6 @@ int ioch_options(ioch* ch, int framed, int compressed, int checked) {
     if (compressed && !ch->cunit) {
         ch->cunit = static_cast<unsigned char*>(malloc(CUNIT_CAP));
         if (!ch->cunit) return (int)fail(ch, IOCH_ENOMEM);
-        ch->cunit_room = CUNIT_CAP;
     }
     if (framed) ch->framed = 1;
     if (compressed) ch->compressed = 1;
@@ -415,12 +462,60 @@ long ioch_raw_write(ioch* ch, const void* data, long length) {
     return tp_write(ch, data, length);
 }
 
+long ioch_send_from(ioch* ch, int fd, long long off, long n) {
+    if (ch->error) return -1;
+    if (ch->type != 'F' || !plain(ch) || ch->framed) return 0;
+    ch->started = 1;
+    // A plain stream is bytes only: what was gathered may go out short.
+    if (ch->rec_pos > 0) {
+        if (tp_write(ch, ch->rec, ch->rec_pos) < 0) return -1;
+        ch->rec_pos = 0;
+    }
+    long moved = 0;
+    while (moved < n) {
+        off_t at = (off_t)(off + moved);
+        size_t want = n - moved < SEND_MAX ? (size_t)(n - moved) : (size_t)SEND_MAX;
+        ssize_t r = sendfile(ch->fd, fd, &at, want);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        moved += r;
+    }
+    return moved;
+}
+
 long ioch_read_exact(ioch* ch, void* buffer, long n) {
     return get_bytes(ch, static_cast<unsigned char*>(buffer), n);
 }
 
 long ioch_skip(ioch* ch, long n) {
     return get_bytes(ch, nullptr, n);
+}
+
+long ioch_send(ioch* ch, int fd, long n) {
+    if (ch->error || !plain(ch)) return 0;
+    start_reading(ch);
+    if (ch->fpos < 0) return 0;
+    long moved = 0;
+    while (moved < n && ch->rec_pos < ch->rec_len) {
+        long avail = ch->rec_len - ch->rec_pos;
+        long take = avail < n - moved ? avail : n - moved;
+        ssize_t w = write(fd, ch->rec + ch->rec_pos, (size_t)take);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return moved;
+        ch->rec_pos += w;
+        moved += w;
+    }
+    while (moved < n) {
+        off_t at = (off_t)ch->fpos;
+        // At most what one call moves on any system.
+        size_t want = n - moved < SEND_MAX ? (size_t)(n - moved) : SEND_MAX;
+        ssize_t r = sendfile(fd, ch->fd, &at, want);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        ch->fpos = (long long)at;
+        moved += r;
+    }
+    return moved;
 }
 
 long ioch_recv(ioch* ch, unsigned char** buffer, long n) {
@@ -465,15 +560,48 @@ long ioch_raw_read(ioch* ch, void* buffer, long n) {
     return tp_read(ch, buffer, n, true);
 }
 
-long ioch_cpt_read(ioch* ch, void* buffer, long n) {
+long ioch_cpt_read(ioch* ch, long n, const unsigned char** at) {
+    *at = nullptr;
     if (ch->error) return -1;
-    return tp_read(ch, buffer, n, true);
+    if (!ch->cunit || n > CUNIT_CAP) return fail(ch, EINVAL);
+    long have = ch->cunit_room - ch->cunit_pos;
+    if (have < n) {
+        // Whole transfer units are read at once, not chunk by chunk.
+        memmove(ch->cunit, ch->cunit + ch->cunit_pos, (size_t)have);
+        ch->cunit_pos = 0;
+        ch->cunit_room = have;
+        while (ch->cunit_room < n && !ch->at_end) {
+            long r = tp_read(ch, ch->cunit + ch->cunit_room, CUNIT_CAP - ch->cunit_room, false);
+            if (r < 0) return -1;
+            ch->cunit_room += r;
+        }
+        have = ch->cunit_room;
+    }
+    long take = have < n ? have : n;
+    *at = ch->cunit + ch->cunit_pos;
+    ch->cunit_pos += take;
+    return take;
 }
 
 int ioch_get_error(const ioch* ch, int* error, long* record) {
     if (error) *error = ch->error;
     if (record) *record = ch->rec_count;
     return ch->error;
+}
+
+const char* ioch_input_error_text(int error) {
+    switch (error) {
+        case 0:  // the stream simply ended
+            return "the block ends too early";
+        case IOCH_ECKSUM:
+            return "check bytes do not match: the block was changed or damaged on its way";
+        case IOCH_EREAD:
+            return "a record is cut short or not in the block's form";
+        case IOCH_ENOMEM:
+            return "out of memory";
+        default:
+            return strerror(error);
+    }
 }
 
 int ioch_get_data(const ioch* ch, const unsigned char** data, long* length) {

@@ -47,14 +47,17 @@ struct ioch {
     // 'D': the memory area; reads consume from data_pos, writes append.
     unsigned char* data;
     long data_pos, data_len, data_cap;
-    int error;             // 0, IOCH_E* or an errno value
-    int at_end;            // the transport returned 0 bytes
-    long rec_size;         // bytes per record on the wire, check bytes included
-    long payload;          // payload bytes per record (rec_size - ck_len)
-    cksum_state ck;        // running check state, when ck_len != 0
-    int ck_len;            // CKSUM_CHECK_LEN when check bytes are on, else 0
-    int compressed;        // records travel as compressed chunks
-    unsigned char* cunit;  // transfer unit (writing) / chunk buffer (reading)
+    int error;       // 0, IOCH_E* or an errno value
+    int at_end;      // the transport returned 0 bytes
+    long rec_size;   // bytes per record on the wire, check bytes included
+    long payload;    // payload bytes per record (rec_size - ck_len)
+    cksum_state ck;  // running check state, when ck_len != 0
+    int ck_len;      // CKSUM_CHECK_LEN when check bytes are on, else 0
+    int compressed;  // records travel as compressed chunks
+    // Writing: the transfer unit, cunit_pos bytes pending. Reading: the
+    // compressed bytes read ahead, cunit[cunit_pos, cunit_room) not yet
+    // decoded.
+    unsigned char* cunit;
     long cunit_pos, cunit_room;
     unsigned char* rec;  // current record
     long rec_pos;        // next byte to read / bytes filled when writing
@@ -67,6 +70,13 @@ struct ioch {
     // record is the whole stream, the writer's size was this or more.
     long other_rec_size;
     int other_rec_at_least;
+    // Reading a regular file through records: the offset of the next byte
+    // to read, at which records are read with pread (skipping past bodies
+    // then needs no system call); -1 for other transports, -2 until the
+    // first record is read. The file's size when last asked.
+    long long fpos;
+    long long file_size;
+    int short_fill;  // the next record of a plain stream is read short
 };
 
 // An empty 'D' channel with its record buffer; null when memory fails.
@@ -110,6 +120,13 @@ int ioch_close(ioch* ch);
 long ioch_write(ioch* ch, const void* data, long length);
 // Straight to the transport, bypassing records. Returns `length` or -1.
 long ioch_raw_write(ioch* ch, const void* data, long length);
+// Moves up to n bytes of file fd, from offset off, into a plain stream on
+// a descriptor inside the kernel, after writing out what was gathered.
+// Returns how many moved: fewer at the file's end, on any failure of the
+// move (the caller reads and writes the rest itself, and so learns which
+// side failed), and for other streams (0); -1 when writing out what was
+// gathered failed (see ioch_get_error).
+long ioch_send_from(ioch* ch, int fd, long long off, long n);
 
 // Reading through the record layer. Each returns the bytes obtained (fewer
 // than asked only at the end of the stream), or -1.
@@ -118,7 +135,16 @@ long ioch_read_exact(ioch* ch, void* buffer, long n);
 // current record (n == 0: the rest of it); in a framed channel one whole
 // message. Returns its length; 0 and a null buffer at the end.
 long ioch_recv(ioch* ch, unsigned char** buffer, long n);
+// Reads past n bytes; in a plain stream from a regular file by moving the
+// read offset past what is not buffered, never beyond the file's end.
 long ioch_skip(ioch* ch, long n);
+// Moves up to n bytes of a plain stream from a regular file to descriptor
+// fd inside the kernel (what was read ahead first, by write). Returns how
+// many moved: fewer than n at the end of the input, on any failure, and
+// for other streams (0). The caller moves the rest through
+// ioch_read_exact and its own writes, which tell a read failure from a
+// write failure.
+long ioch_send(ioch* ch, int fd, long n);
 // Loads the next record and returns its first byte, -1 at the end or on an
 // error. Callers read through ioch_getc.
 int ioch_nextc_filbuf(ioch* ch);
@@ -130,15 +156,22 @@ inline int ioch_getc(ioch* ch) {
 inline void ioch_ungetc(ioch* ch) {
     ch->rec_pos--;
 }
-// Straight from the transport (raw), or from the compressed chunk stream
-// beneath the records (cpt). Return n, fewer at the end, or -1.
+// Straight from the transport, bypassing records. Returns n, fewer at the
+// end, or -1.
 long ioch_raw_read(ioch* ch, void* buffer, long n);
-long ioch_cpt_read(ioch* ch, void* buffer, long n);
+// The next n bytes of the compressed chunk stream beneath the records
+// (compression on, n at most a record plus a chunk), consumed: *at points
+// at them in the channel's read-ahead until the next call. Returns n,
+// fewer at the end, or -1.
+long ioch_cpt_read(ioch* ch, long n, const unsigned char** at);
 
 // The channel's error code (also the return value) and the number of
 // records read or written so far, a failing record included (the block
 // number of an error); either pointer may be null.
 int ioch_get_error(const ioch* ch, int* error, long* record);
+// An input error code in words, for the reader of a message; 0 (a read
+// that came short without an error) is a stream that ended too early.
+const char* ioch_input_error_text(int error);
 // The memory of a 'D' channel (initial text plus what was written). Returns
 // 0, or -1 for other channels.
 int ioch_get_data(const ioch* ch, const unsigned char** data, long* length);

@@ -454,4 +454,145 @@ TEST(IochWrite, TransportFailureIsTheChannelError) {
     signal(SIGPIPE, old);
 }
 
+// A plain stream of "marker, body" pieces, read from a regular file
+// (skips move the channel's offset) and from a pipe (skips read): the
+// markers after each skip are the same, and a skip never goes past the end.
+TEST(IochSkip, PlainFileSkipsByOffsetAsAPipeByReading) {
+    const long sizes[] = {0, 1, 511, 512, 513, 4095, 4096, 16383, 16384, 16385, 100000, 7};
+    std::string wire;
+    for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; i++)
+        wire += "<" + std::to_string(i) + ">" + pattern((size_t)sizes[i] + i).substr(i);
+    testutil::TempDir dir;
+    const std::string path = dir.write("stream", wire);
+    for (bool from_file : {true, false}) {
+        int p[2] = {-1, -1};
+        int fd = open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        std::thread feeder;
+        if (!from_file) {
+            ASSERT_EQ(pipe(p), 0);
+            feeder = std::thread([&] {
+                for (size_t at = 0; at < wire.size(); at += 1000)
+                    if (write(p[1], wire.data() + at, std::min<size_t>(1000, wire.size() - at)) < 0)
+                        break;
+                close(p[1]);
+            });
+            close(fd);
+            fd = p[0];
+        }
+        ioch* r = ioch_fd_init(fd);
+        ASSERT_EQ(ioch_options(r, 0, 0, 0), 0);
+        for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; i++) {
+            std::string marker = "<" + std::to_string(i) + ">";
+            std::string got(marker.size(), '\0');
+            ASSERT_EQ(ioch_read_exact(r, &got[0], (long)got.size()), (long)got.size()) << from_file;
+            ASSERT_EQ(got, marker) << from_file;
+            long body = sizes[i];
+            // The last body is asked for past the end: only what is there.
+            long ask = i + 1 == sizeof sizes / sizeof sizes[0] ? body + 100 : body;
+            EXPECT_EQ(ioch_skip(r, ask), body) << from_file << " " << i;
+        }
+        char c;
+        EXPECT_EQ(ioch_read_exact(r, &c, 1), 0);
+        EXPECT_EQ(ioch_get_error(r, nullptr, nullptr), 0);
+        ioch_dispose(r);
+        if (feeder.joinable()) feeder.join();
+    }
+}
+
+// Bodies moved from a plain block file into files inside the kernel: what
+// was read ahead goes first. Streams that cannot be moved so move nothing
+// (the caller reads them), and at the end only what is there moves.
+TEST(IochSend, BodyFromAPlainFileIntoAFile) {
+    testutil::TempDir dir;
+    const std::string body = pattern(200000);
+    const std::string wire = "HEAD" + body + "TAIL";
+    const std::string path = dir.write("block", wire);
+    const std::string out = dir.file("out");
+    int ofd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(ofd, 0);
+    ioch* r = ioch_fd_init(open(path.c_str(), O_RDONLY));
+    ASSERT_EQ(ioch_options(r, 0, 0, 0), 0);
+    char four[4];
+    ASSERT_EQ(ioch_read_exact(r, four, 4), 4);
+    EXPECT_EQ(ioch_send(r, ofd, (long)body.size()), (long)body.size());
+    ASSERT_EQ(ioch_read_exact(r, four, 4), 4);
+    EXPECT_EQ(std::string(four, 4), "TAIL");
+    EXPECT_EQ(ioch_send(r, ofd, 10), 0);
+    ioch_dispose(r);
+    close(ofd);
+    EXPECT_EQ(testutil::readFile(out), body);
+
+    // Asked for more than the file holds: what is there.
+    ofd = open(out.c_str(), O_WRONLY | O_TRUNC);
+    r = ioch_fd_init(open(path.c_str(), O_RDONLY));
+    ASSERT_EQ(ioch_options(r, 0, 0, 0), 0);
+    EXPECT_EQ(ioch_send(r, ofd, (long)wire.size() + 50), (long)wire.size());
+    ioch_dispose(r);
+    close(ofd);
+    EXPECT_EQ(testutil::readFile(out), wire);
+
+    // Check bytes, or a pipe: nothing moves.
+    std::string checked = write_stream(body, {0, 0, 1}, 70000);
+    const std::string cpath = dir.write("checked", checked);
+    r = ioch_fd_init(open(cpath.c_str(), O_RDONLY));
+    ASSERT_EQ(ioch_options(r, 0, 0, 1), 0);
+    EXPECT_EQ(ioch_send(r, 1, 100), 0);
+    ioch_dispose(r);
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], "abc", 3), 3);
+    close(p[1]);
+    r = ioch_fd_init(p[0]);
+    EXPECT_EQ(ioch_send(r, 1, 3), 0);
+    EXPECT_EQ(ioch_read_exact(r, four, 3), 3);
+    ioch_dispose(r);
+}
+
+// A file moved into a plain stream inside the kernel comes after the bytes
+// written before it, whatever the output; other streams move nothing.
+TEST(IochSend, FileIntoAPlainStream) {
+    testutil::TempDir dir;
+    const std::string body = pattern(150000);
+    int src = open(dir.write("src", body).c_str(), O_RDONLY);
+    ASSERT_GE(src, 0);
+    for (bool to_pipe : {false, true}) {
+        std::string got;
+        std::thread drain;
+        int fd;
+        if (to_pipe) {
+            int p[2];
+            ASSERT_EQ(pipe(p), 0);
+            drain = std::thread([&got, in = p[0]] {
+                char buf[8192];
+                for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;) got.append(buf, (size_t)n);
+                close(in);
+            });
+            fd = p[1];
+        } else {
+            fd = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        ioch* w = ioch_fd_init(fd);
+        ASSERT_EQ(ioch_options(w, 0, 0, 0), 0);
+        ASSERT_EQ(ioch_write(w, "before", 6), 6);
+        EXPECT_EQ(ioch_send_from(w, src, 1000, (long)body.size()), (long)body.size() - 1000);
+        ASSERT_EQ(ioch_write(w, "after", 5), 5);
+        ASSERT_EQ(ioch_write(w, "", 0), 0);
+        EXPECT_EQ(ioch_close(w), 0);
+        if (to_pipe)
+            drain.join();
+        else
+            got = testutil::readFile(dir.file("out"));
+        EXPECT_EQ(got, "before" + body.substr(1000) + "after") << to_pipe;
+    }
+    ioch* mem = ioch_new();
+    EXPECT_EQ(ioch_send_from(mem, src, 0, 10), 0);
+    ioch_dispose(mem);
+    ioch* checked = ioch_fd_init(open("/dev/null", O_WRONLY));
+    ASSERT_EQ(ioch_options(checked, 0, 0, 1), 0);
+    EXPECT_EQ(ioch_send_from(checked, src, 0, 10), 0);
+    ioch_dispose(checked);
+    close(src);
+}
+
 }  // namespace

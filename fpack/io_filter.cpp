@@ -282,6 +282,10 @@ void start_in_filter(fp_ctxt* ct, const char* command) {
     char* argv[FP_FILTER_ARGS + 1];
     split_command(ct, command, argv, which);
     check_block_filter(ct, command, argv);
+    // Before its files and pipes are made: a filter that cannot start
+    // leaves nothing behind.
+    if (runcmd_children_refused())
+        log_msg(ct, FP_LOG_FATAL, "%s failed (err %d)", which, RUNCMD_CANT_START);
     ignore_sigpipe();
     ioch* ip = ct->ip;
     int in = ip->type == 'F' ? ip->fd : feed_memory(ct, ip);

@@ -28,6 +28,10 @@ namespace {
 const int kLinkBuckets = 23;
 // Bytes of missing names kept for the final message (which is cut anyway).
 const size_t kMissingMax = 4096;
+// Bodies from this size on go to a plain output inside the kernel: below
+// it, gathering them with their neighbours into whole records costs less
+// than the calls.
+const long long kSendMin = 65536;
 
 struct fp_link {
     dev_t dev;
@@ -194,8 +198,12 @@ bool is_relative(const char* path) {
 // relative-path buffer. False when it does not fit.
 bool source_path(const fp_ctxt* ct, const char* name, char* out) {
     const char* prefix = is_relative(name) ? ct->relpath : "";
-    int n = snprintf(out, FP_PATH_MAX + 1, "%s%s", prefix, name);
-    return n >= 0 && n <= FP_PATH_MAX;
+    size_t plen = strlen(prefix), nlen = strlen(name);
+    out[0] = '\0';
+    if (plen + nlen > FP_PATH_MAX) return false;
+    memcpy(out, prefix, plen);
+    memcpy(out + plen, name, nlen + 1);
+    return true;
 }
 
 // Offset of the last component of a path, trailing slashes ignored; its
@@ -419,14 +427,21 @@ struct body_result {
 };
 
 // Copies exactly `size` bytes of the file: a grown file is cut, a shrunk or
-// unreadable one is filled with zeros. Each read asks for one byte past the
-// recorded end, so growth shows without an extra call.
+// unreadable one is filled with zeros. Large bodies are moved by the kernel
+// where the output allows; the rest is read here, each read asking for one
+// byte past the recorded end, so that growth shows without an extra call.
 body_result copy_body(fp_ctxt* ct, int fd, long long size) {
     body_result r = {0, false};
-    long long left = size;
+    long long done = size >= kSendMin ? fp_out_send(ct, fd, size) : 0;
+    if (done == size && done > 0) {
+        char c;
+        r.changed = pread(fd, &c, 1, (off_t)size) == 1;
+        return r;
+    }
     for (;;) {
+        long long left = size - done;
         size_t want = left < FP_BUFSIZE ? (size_t)left + 1 : (size_t)FP_BUFSIZE;
-        ssize_t n = read(fd, ct->buffer, want);
+        ssize_t n = pread(fd, ct->buffer, want, (off_t)done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             r.err = errno;
@@ -435,16 +450,16 @@ body_result copy_body(fp_ctxt* ct, int fd, long long size) {
         if (n == 0) break;
         if (n > left) {
             fp_out_write(ct, ct->buffer, (long)left);
-            left = 0;
+            done = size;
             r.changed = true;
             break;
         }
         fp_out_write(ct, ct->buffer, (long)n);
-        left -= n;
-        if (left == 0 && (size_t)n < want) break;
+        done += n;
+        if (done == size && (size_t)n < want) break;
     }
-    if (left > 0) {
-        fp_out_zeros(ct, left);
+    if (done < size) {
+        fp_out_zeros(ct, size - done);
         r.changed = r.err == 0;
     }
     return r;

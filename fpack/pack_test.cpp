@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ctxt_test_util.h"
@@ -395,9 +396,12 @@ TEST(PackWalk, FileChecksumsOnRequest) {
     }
 }
 
-// Changes the file between its header and its body.
-std::string g_change;
+// Changes the file between its header and its body (only the one whose
+// last component is g_change_only, when set).
+std::string g_change, g_change_only;
 void change_file(const char* path) {
+    const char* slash = strrchr(path, '/');
+    if (!g_change_only.empty() && g_change_only != (slash != nullptr ? slash + 1 : path)) return;
     if (g_change == "grow") {
         int fd = open(path, O_WRONLY | O_APPEND);
         ASSERT_EQ(write(fd, "MORE", 4), 4);
@@ -428,6 +432,83 @@ TEST(PackWalk, FileThatChangesSizeIsCutOrFilled) {
         Node n = p.files()["f"];
         EXPECT_EQ(n.st.st_size, 10);
         EXPECT_EQ(n.body, c.body) << c.change;
+    }
+}
+
+// The output of a pack into memory, a file or a pipe, as its nodes' names,
+// sizes and bodies (inode numbers and times differ between trees).
+std::string packed_nodes(Packer& p, const std::string& output, const std::string& dir) {
+    std::string got;
+    std::thread drain;
+    if (output != "memory") {
+        int fd;
+        if (output == "file") {
+            fd = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        } else {
+            int pp[2];
+            if (pipe(pp) != 0) return "pipe failed";
+            drain = std::thread([&got, in = pp[0]] {
+                char buf[8192];
+                for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;) got.append(buf, (size_t)n);
+                close(in);
+            });
+            fd = pp[1];
+        }
+        fp_close_output(p.ct);
+        fp_set_output(p.ct, ioch_fd_init(fd));
+    }
+    int rv = p.run();
+    if (output == "memory") {
+        got = p.output();
+    } else {
+        ioch_write(p.ct->op, "", 0);
+        fp_close_output(p.ct);
+        if (drain.joinable())
+            drain.join();
+        else
+            got = testutil::readFile(dir + "/out");
+    }
+    std::string nodes = "rv " + std::to_string(rv) + "\n";
+    for (Node& n : fptest::read_block(got))
+        nodes += n.name + " " + std::to_string(n.st.st_size) + " " +
+                 std::to_string(std::hash<std::string>()(n.body)) + "\n";
+    return nodes;
+}
+
+// Large bodies go to a plain output on a descriptor inside the kernel: the
+// nodes are those of a pack into memory, also when the file grows or
+// shrinks after its header was written.
+TEST(PackWalk, LargeBodiesReachEveryOutputAlike) {
+    std::string big;
+    for (int i = 0; i < 200000; i++) big += (char)('a' + i % 23);
+    const std::string shrunk = big.substr(0, 3) + std::string(big.size() - 3, '\0');
+    for (const char* change : {"", "grow", "shrink"}) {
+        std::string expect;
+        for (const char* output : {"memory", "file", "pipe"}) {
+            testutil::TempDir d;
+            d.write("small", "tiny");
+            d.write("big", big);
+            Packer p(d.path());
+            p.record("small");
+            p.record("big");
+            g_change = change;
+            g_change_only = "big";
+            pack_set_body_hook(*change ? change_file : nullptr);
+            std::string nodes = packed_nodes(p, output, d.path());
+            pack_set_body_hook(nullptr);
+            g_change_only.clear();
+            EXPECT_EQ(p.msgs(), *change ? "big: file changed size\n" : "") << output;
+            if (expect.empty()) {
+                expect = nodes;
+                const std::string& want = strcmp(change, "shrink") == 0 ? shrunk : big;
+                EXPECT_NE(
+                    nodes.find("big 200000 " + std::to_string(std::hash<std::string>()(want))),
+                    std::string::npos)
+                    << change << "\n"
+                    << nodes;
+            }
+            EXPECT_EQ(nodes, expect) << output << " " << change;
+        }
     }
 }
 

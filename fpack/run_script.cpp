@@ -341,6 +341,7 @@ void fp_fill_slots(fp_ctxt* ct) {
 }
 
 int fp_run_scripts(fp_ctxt* ct, int kind) {
+    if (!fp_changes_disk(ct)) return 0;
     const fp_script_kind* sk = &fp_script_kinds[kind];
     const char* args[] = {sk->word, nullptr};
     bool stop = kind != FP_SCR_BEFORE || ct->conf->unix_before_skip_non_zero;
@@ -365,9 +366,8 @@ int fp_run_src_before(fp_ctxt* ct) {
 }
 
 void fp_on_error(fp_ctxt* ct) {
-    bool runs = ct->scripts != nullptr && ct->scripts->ready &&
-                (ct->ptype == FP_OP_INSTALL || ct->ptype == FP_OP_UNINSTALL) &&
-                (ct->modifiers & FP_MOD_D) && !(ct->modifiers & FP_MOD_N);
+    bool runs = ct->scripts != nullptr && ct->scripts->ready && fp_changes_disk(ct) &&
+                (ct->modifiers & FP_MOD_D);
     // A fatal error inside has been reported by the fatal path already;
     // the caller's fatal path goes on from here.
     if (runs) fp_guarded(ct, run_on_error, nullptr);

@@ -78,8 +78,9 @@ void fp_fill_slots(fp_ctxt* ct);
 // as the kind's owner keyword (unix_<kind>_as_uid; -1: no switch), with the
 // argument word of the kind. The before scripts stop at the first failure
 // only with unix_before_skip_non_zero, the others always. Returns 0, or
-// -1 when a program failed and stopped the run. With the n modifier or
-// without slots nothing runs (0). The caller logs the failure.
+// -1 when a program failed and stopped the run. Nothing runs (0) without
+// slots or for an operation that changes nothing on the disk
+// (fp_changes_disk). The caller logs the failure.
 int fp_run_scripts(fp_ctxt* ct, int kind);
 // The source-side before programs (src_before_prog_path), with the words
 // "before" and the destination-type name; stop per src_before_skip_non_zero.

@@ -43,6 +43,8 @@ void runcmd_close_from(int from) {
 
 namespace {
 
+bool refused = false;
+
 // The SIGCHLD pipe: the handler writes a byte for every child that ends,
 // the waiter polls the reading end. -1 until set up.
 int chld_pipe[2] = {-1, -1};
@@ -137,7 +139,19 @@ int lift(int fd, int min) {
 
 }  // namespace
 
+void runcmd_refuse_children() {
+    refused = true;
+}
+
+bool runcmd_children_refused() {
+    return refused;
+}
+
 pid_t runcmd_fork() {
+    if (refused) {
+        errno = EPERM;
+        return -1;
+    }
     // Before the fork: a child that ends at once must still be waitable.
     chld_ready();
     pid_t pid = fork();

@@ -22,8 +22,15 @@ int cmd_to_args(char* text, int max, char** argv);
 
 // fork() into a new process group, tracked until it is reaped here. The
 // child gets 0 and the default action for the signals fpack catches;
-// the parent gets the child's pid, or -1.
+// the parent gets the child's pid, or -1 (errno EPERM while children are
+// refused).
 pid_t runcmd_fork();
+
+// A process that only looks into untrusted blocks can refuse every child
+// for good: nothing the block names is started, and every start fails as
+// one that could not fork.
+void runcmd_refuse_children();
+bool runcmd_children_refused();
 
 // Starts argv[0] (searched in PATH) with standard input, output and error
 // on the given descriptors, every other descriptor closed, in its own

@@ -58,7 +58,7 @@ struct fp_name {
 };
 
 struct name_table {
-    fp_name* b[kBuckets];
+    fp_name** b;  // kBuckets heads, made with the first entry: most tables stay empty
     long count;
 };
 
@@ -124,8 +124,19 @@ void free_entries(fp_name* e) {
 }
 
 void table_free(name_table* t) {
-    for (unsigned i = 0; i < kBuckets; i++) free_entries(t->b[i]);
+    if (t->b != nullptr)
+        for (unsigned i = 0; i < kBuckets; i++) free_entries(t->b[i]);
+    free(t->b);
     memset(t, 0, sizeof *t);
+}
+
+// The head of bucket h, the buckets made when the table gets its first entry.
+fp_name** bucket(fp_ctxt* ct, name_table* t, unsigned h) {
+    if (t->b == nullptr) {
+        t->b = (fp_name**)calloc(kBuckets, sizeof *t->b);
+        if (t->b == nullptr) log_msg(ct, FP_LOG_FATAL, "out of memory: unpack tables");
+    }
+    return &t->b[h];
 }
 
 bool table_has(const name_table* t, const char* name) {
@@ -137,8 +148,8 @@ bool table_has(const name_table* t, const char* name) {
 
 void table_add(fp_ctxt* ct, name_table* t, const char* name) {
     if (table_has(t, name)) return;
+    fp_name** head = bucket(ct, t, hash_name(name));
     fp_name* e = new_entry(ct, name);
-    fp_name** head = &t->b[hash_name(name)];
     e->next = *head;
     *head = e;
     t->count++;
@@ -155,10 +166,10 @@ fp_name* id_find(const name_table* t, const struct stat* st) {
 fp_name* id_add(fp_ctxt* ct, name_table* t, const struct stat* st, const char* name) {
     fp_name* e = id_find(t, st);
     if (e != nullptr) return e;
+    fp_name** head = bucket(ct, t, hash_id(st->st_dev, st->st_ino));
     e = new_entry(ct, name);
     e->dev = st->st_dev;
     e->ino = st->st_ino;
-    fp_name** head = &t->b[hash_id(st->st_dev, st->st_ino)];
     e->next = *head;
     *head = e;
     t->count++;
@@ -206,7 +217,8 @@ bool tracks_extraneous(const fp_ctxt* ct) {
     int err = 0;
     long blk = 0;
     ioch_get_error(ct->ip, &err, &blk);
-    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld)", err, blk);
+    log_msg(ct, FP_LOG_FATAL, "unpack: input error (err=%d, blkno=%ld): %s", err, blk,
+            ioch_input_error_text(err));
     abort();  // not reached: level 2 leaves through the jump point
 }
 
@@ -320,13 +332,13 @@ void normalize_path(char* p) {
     if (*r == '/') *w++ = *r++;
     for (;;) {
         while (*r == '/') r++;
-        size_t n = strcspn(r, "/");
-        if (n == 0) break;
+        if (*r == '\0') break;
         const char* c = r;
-        r += n;
+        while (*r != '\0' && *r != '/') r++;
+        size_t n = (size_t)(r - c);
         if (n == 1 && c[0] == '.') continue;
         if (w > p && w[-1] != '/') *w++ = '/';
-        memmove(w, c, n);
+        if (w != c) memmove(w, c, n);
         w += n;
     }
     if (w == p && named) *w++ = '.';
@@ -347,15 +359,14 @@ int join_dest(fp_ctxt* ct, const char* name, char* out) {
             prefix = pp != nullptr ? pp : root;
         }
     }
-    int n;
-    if (prefix[0] == '\0') {
-        n = snprintf(out, FP_PATH_MAX + 1, "%s", name);
-    } else {
-        size_t plen = strlen(prefix);
-        while (plen > 0 && (prefix[plen - 1] == '/' || prefix[plen - 1] == '\\')) plen--;
-        n = snprintf(out, FP_PATH_MAX + 1, "%.*s/%s", (int)plen, prefix, name);
-    }
-    if (n < 0 || n > FP_PATH_MAX) return -1;
+    size_t plen = strlen(prefix), nlen = strlen(name);
+    while (plen > 0 && (prefix[plen - 1] == '/' || prefix[plen - 1] == '\\')) plen--;
+    // An empty prefix joins nothing; one made of slashes only joins "/".
+    size_t sep = prefix[0] != '\0' ? 1 : 0;
+    if (plen + sep + nlen > FP_PATH_MAX) return -1;
+    memcpy(out, prefix, plen);
+    if (sep) out[plen] = '/';
+    memcpy(out + plen + sep, name, nlen + 1);
     normalize_path(out);
     return 0;
 }
@@ -436,6 +447,17 @@ void dir_cache_forget(fp_ctxt* ct, const char* path) {
     if (slot->fd < 0 || strcmp(slot->path, path) != 0) return;
     close(slot->fd);
     slot->fd = -1;
+}
+
+// Forgets directory `path`, just removed, and whatever lay below it.
+void dir_cache_forget_tree(fp_ctxt* ct, const char* path) {
+    size_t n = strlen(path);
+    for (dir_slot& d : state(ct)->cache) {
+        if (d.fd < 0 || strncmp(d.path, path, n) != 0 || (d.path[n] != '\0' && d.path[n] != '/'))
+            continue;
+        close(d.fd);
+        d.fd = -1;
+    }
 }
 
 int open_dest_dir(fp_ctxt* ct, const char* path, size_t end, size_t* failed) {
@@ -867,6 +889,7 @@ void mark_for_clearing(fp_ctxt* ct, const char* path, bool is_dir) {
 void clear_extraneous(fp_ctxt* ct) {
     fp_unpack* s = state(ct);
     name_table* t = &s->to_clear;
+    if (t->count == 0) return;
     for (unsigned i = 0; i < kBuckets; i++) {
         fp_name* list = t->b[i];
         t->b[i] = nullptr;
@@ -884,6 +907,9 @@ void clear_extraneous(fp_ctxt* ct) {
 
 // Copies the body into fd. Returns 0, or the failure of write_all.
 int copy_body(fp_ctxt* ct, int fd, long long size, body_src src) {
+    // What the kernel does not move from a plain block file is copied here,
+    // where a failure shows on which side it lies.
+    if (src.fd < 0) size -= ioch_send(ct->ip, fd, (long)size);
     while (size > 0) {
         long want = size < FP_BUFSIZE ? (long)size : FP_BUFSIZE;
         long got;
@@ -1204,9 +1230,13 @@ void keep_existing(fp_ctxt* ct, const char* path, const struct stat* st) {
 int pre_install_checks(fp_ctxt* ct, const char* path, const struct stat* st) {
     if (has(ct, FP_MOD_NOCHECK)) return 0;
     bool writes = ct->ptype == FP_OP_INSTALL;
+    const fp_keyws* kw = ct->conf;
+    // Without these the entry on disk changes nothing: no look at it.
+    bool looks = kw->no_overwrite || kw->skip_older_src ||
+                 (has(ct, FP_MOD_O) && !has(ct, FP_MOD_A)) || (writes && kw->backup_fmt != nullptr);
+    if (!looks) return writes ? check_path(ct, path) : 0;
     struct stat old;
     if (lstat_dest(ct, path, &old) != 0) return writes ? check_path(ct, path) : 0;
-    const fp_keyws* kw = ct->conf;
     if (kw->no_overwrite && kw->backup_fmt == nullptr) {
         log_msg(ct, FP_LOG_WARN, "%s: skipped. no overwrite", path);
         keep_existing(ct, path, st);
@@ -1247,7 +1277,7 @@ int remove_dir(fp_ctxt* ct, const char* path) {
     int dfd = parent_dir(ct, path, &leaf, &failed);
     if (dfd < 0 || unlinkat(dfd, leaf, AT_REMOVEDIR) != 0) return -1;
     // A descriptor kept of it would lead into a removed directory.
-    dir_cache_drop(ct);
+    dir_cache_forget_tree(ct, path);
     return 0;
 }
 
@@ -1402,7 +1432,7 @@ bool node_loop(fp_ctxt* ct, struct stat* st, char* name) {
 // afterwards; never through a link at its name.
 void open_list_file(fp_ctxt* ct) {
     const char* dir = ct->conf->list_path;
-    if (dir == nullptr || dir[0] == '\0' || has(ct, FP_MOD_N)) return;
+    if (dir == nullptr || dir[0] == '\0' || !fp_changes_disk(ct)) return;
     const char* pkg = ct->name != nullptr ? ct->name : "-";
     if (pkg[0] == '\0' || strchr(pkg, '/') != nullptr || strcmp(pkg, ".") == 0 ||
         strcmp(pkg, "..") == 0) {

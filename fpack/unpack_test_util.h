@@ -8,7 +8,10 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -21,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cntl_files.h"
@@ -178,17 +182,54 @@ inline Result pack(const std::string& desc, int code = FP_OP_PACK, const char* n
     return r;
 }
 
+// Where a block-side operation reads its block from.
+enum class Source {
+    memory,  // a memory channel
+    file,    // a regular file: bodies are skipped by offset, moved into files by the kernel
+    stream,  // a socket fed by a thread: a stream that cannot seek
+};
+
 // Runs block-side operation `code` on `block` with modifiers and override
 // lines ("key=value\n"), optionally limited to a node mask.
 inline Result unpack(const std::string& block, int code, long mods = FP_MOD_DEFAULT,
-                     const std::string& override = "", const std::vector<uint32_t>& mask = {}) {
+                     const std::string& override = "", const std::vector<uint32_t>& mask = {},
+                     Source source = Source::memory) {
     fptest::Ctxt c;
     c.to_memory();
-    c.input(block);
+    std::thread feeder;
+    if (source == Source::memory) {
+        c.input(block);
+    } else if (source == Source::file) {
+        // Whole whatever file size limit the caller set for the operation.
+        int fd = memfd_create("block", MFD_CLOEXEC);
+        struct rlimit lim, whole;
+        getrlimit(RLIMIT_FSIZE, &lim);
+        whole = lim;
+        whole.rlim_cur = lim.rlim_max;
+        setrlimit(RLIMIT_FSIZE, &whole);
+        EXPECT_EQ(pwrite(fd, block.data(), block.size(), 0), (ssize_t)block.size());
+        setrlimit(RLIMIT_FSIZE, &lim);
+        fp_set_input(c.ct, ioch_fd_init(fd));
+    } else {
+        int sv[2];
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+        feeder = std::thread([&block, out = sv[1]] {
+            for (size_t at = 0; at < block.size();) {
+                ssize_t n = send(out, block.data() + at, block.size() - at, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                at += (size_t)n;
+            }
+            close(out);
+        });
+        fp_set_input(c.ct, ioch_fd_init(sv[0]));
+    }
     if (!override.empty()) fp_set_conf_override(c.ct, override.c_str());
     if (!mask.empty()) fp_set_hdr_bits(c.ct, mask.data(), (int)mask.size());
     Result r;
     r.rv = fp_operation(c.ct, code, mods);
+    // A feeder that the operation left waiting fails when its reader goes.
+    fp_close_input(c.ct);
+    if (feeder.joinable()) feeder.join();
     r.msgs = c.msgs();
     r.rval = fp_get_rval(c.ct);
     r.bits.assign(c.ct->hdr_bits, c.ct->hdr_bits + c.ct->hdr_words);

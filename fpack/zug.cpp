@@ -18,6 +18,7 @@ struct zug_cs {
     int utf8;        // built in: no conversion
     iconv_t to_u;    // local -> UTF-8
     iconv_t from_u;  // UTF-8 -> local
+    int ascii;       // ASCII text is the same in both directions
 };
 
 namespace {
@@ -25,7 +26,7 @@ namespace {
 const iconv_t NO_ICONV = (iconv_t)-1;
 
 // Used when not even the fallback can be loaded, so there always is one.
-zug_cs builtin_utf8 = {"UTF8", 1, NO_ICONV, NO_ICONV};
+zug_cs builtin_utf8 = {"UTF8", 1, NO_ICONV, NO_ICONV, 1};
 zug_cs* def_cs = nullptr;
 
 // Upper case, without an "IBM" prefix, letters and digits only. False when
@@ -103,13 +104,37 @@ size_t run_iconv(zug_cs* cs, iconv_t cd, bool from_utf8, const char* in, size_t 
     return (size_t)(op - out);
 }
 
+bool is_ascii(const char* in, size_t len) {
+    for (size_t i = 0; i < len; i++)
+        if ((unsigned char)in[i] >= 0x80) return false;
+    return true;
+}
+
 size_t convert(zug_cs* cs, bool from_utf8, const char* in, size_t len, char* out, size_t size) {
     if (!cs) cs = zug_get_def_cs();
-    size_t n =
-        cs->utf8 ? copy_utf8(in, len, out, size)
-                 : run_iconv(cs, from_utf8 ? cs->from_u : cs->to_u, from_utf8, in, len, out, size);
+    size_t n;
+    if (cs->ascii && is_ascii(in, len)) {
+        // Names are mostly plain ASCII: no conversion to run.
+        n = len < size ? len : size;
+        memcpy(out, in, n);
+    } else {
+        n = cs->utf8
+                ? copy_utf8(in, len, out, size)
+                : run_iconv(cs, from_utf8 ? cs->from_u : cs->to_u, from_utf8, in, len, out, size);
+    }
     if (n < size) out[n] = '\0';
     return n;
+}
+
+// Whether every ASCII character converts to itself both ways (not so in
+// EBCDIC or UTF-16, say).
+bool ascii_unchanged(zug_cs* cs) {
+    char ascii[127], there[4 * sizeof ascii], back[sizeof ascii + 1];
+    for (int c = 1; c < 128; c++) ascii[c - 1] = (char)c;
+    size_t n = run_iconv(cs, cs->to_u, false, ascii, sizeof ascii, there, sizeof there);
+    if (n != sizeof ascii || memcmp(ascii, there, n) != 0) return false;
+    n = run_iconv(cs, cs->from_u, true, there, n, back, sizeof back);
+    return n == sizeof ascii && memcmp(ascii, back, n) == 0;
 }
 
 }  // namespace
@@ -123,7 +148,7 @@ zug_cs* zug_cs_new(const char* name) {
     strcpy(cs->name, norm);
     cs->to_u = cs->from_u = NO_ICONV;
     if (strcmp(norm, "UTF8") == 0) {
-        cs->utf8 = 1;
+        cs->utf8 = cs->ascii = 1;
         return cs;
     }
     cs->to_u = iconv_open("UTF-8", norm);
@@ -132,6 +157,7 @@ zug_cs* zug_cs_new(const char* name) {
         zug_cs_free(cs);
         return nullptr;
     }
+    cs->ascii = ascii_unchanged(cs);
     return cs;
 }
 

@@ -907,6 +907,9 @@ TEST(QuillsetStart, WithoutAValidIndexPrintsTheUsageAndEnds) {
                       {"DISPLAY=" + x.display(), "QUILLSET_DEBUG_LOG=" + empty.file("log")});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Error: no valid index file found in cdrom directory.\n"
+                         "Searched the directory " +
+                         empty.path() +
+                         ": QRX.IND: No such file or directory.\n"
                          "Usage: quillset -c <cdrom-path> [<optional-flags>] "
                          "[<optional-variables>]\n <optional-flags>:\n"),
               std::string::npos)

@@ -1,12 +1,13 @@
 // The window front end: start-up, the option pre-pass and the event loop.
 #include <Xm/Xm.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/long_options.h"
 #include "engine/Args.h"
 #include "engine/server_cli.h"
+#include "fallback_resources.h"
 #include "framework/bln_cipher.h"
 #include "framework/qrx_runtime.h"
 #include "framework/qrx_thread.h"
@@ -26,14 +27,33 @@ const char kUsage[] =
 
 const size_t kStackSize = 65536;
 
-// Fonts every standard X server of the distribution has (its 75 dpi
-// bitmap fonts): a font the server lacks costs a warning at each start and
-// leaves the windows in "fixed".
-String fallbackResources[] = {
-    const_cast<String>("*fontList: -b&h-lucida-bold-r-normal-sans-12-*-*-*-p-*-iso8859-1"),
-    const_cast<String>(
-        "*CList*fontList: -b&h-lucidatypewriter-bold-r-normal-sans-12-*-*-*-m-*-iso8859-1"),
-    nullptr};
+// The lines of the app-defaults file, for when it is not installed.
+const char* fallbackResources[] = {QS_FALLBACK_RESOURCE_LINES nullptr};
+
+const char kHelpMore[] =
+    " Further options:\n"
+    "    -A <arguments-file>  field options, one a line, instead of the index's\n"
+    "    -Q <second-index-file>\n"
+    "    -R  the built-in configuration is added again\n"
+    "    -fn <font>, -font <font>, and the X toolkit's options (-display, -geometry, ...)\n"
+    "    --help  this text;  --version  the version\n"
+    " The manual page quillset(8) tells the rest.\n";
+
+// --help and --version answer on standard output before a display or the
+// root check is needed.
+void answerLongOption(int argc, char** argv) {
+    switch (longOption(argc, argv, "A:a:c:i:p:Q:Rz:Z:")) {
+        case LongOption::HELP:
+            std::printf("%s\n\n%s", kUsage, kHelpMore);
+            break;
+        case LongOption::VERSION:
+            std::printf("quillset (quillset) %s\n", QS_VERSION);
+            break;
+        case LongOption::NONE:
+            return;
+    }
+    std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2);
+}
 
 char* literal(const char* text) {
     return const_cast<char*>(text);
@@ -58,13 +78,6 @@ XrmOptionDescRec commandLineOptions[] = {
     {literal("-Z"), nullptr, XrmoptionSkipArg, nullptr},
 };
 
-void checkRoot() {
-    if (geteuid() == 0) return;
-    std::fputs("Error: you must be root to run server install.\n", stderr);
-    const char* ignore = std::getenv("IgnoreRoot");
-    if (!ignore || !*ignore) std::exit(1);
-}
-
 // The option vector of the pre-pass, released when the program ends.
 struct NewArgv {
     int argc = 0;
@@ -78,7 +91,8 @@ struct NewArgv {
 }  // namespace
 
 int main(int argc, char** argv) {
-    checkRoot();
+    answerLongOption(argc, argv);
+    rootCheck(1);
     qrx_init(nullptr);
     qrx_client_init();
     bln_init();
@@ -87,7 +101,7 @@ int main(int argc, char** argv) {
     static Gui gui;
     XtToolkitInitialize();
     gui.app = XtCreateApplicationContext();
-    XtAppSetFallbackResources(gui.app, fallbackResources);
+    XtAppSetFallbackResources(gui.app, const_cast<String*>(fallbackResources));
     Display* display = XtOpenDisplay(gui.app, nullptr, nullptr, "Install", commandLineOptions,
                                      XtNumber(commandLineOptions), &argc, argv);
     if (!display) {
@@ -102,7 +116,8 @@ int main(int argc, char** argv) {
     static NewArgv fields;
     fields.argv = BuildUpArgs(argc, argv, &fields.argc);
     if (!argInfo.index.IsValid()) {
-        std::fprintf(stderr, "Error: no valid index file found in cdrom directory.\n");
+        std::fprintf(stderr, "Error: no valid index file found in cdrom directory.\n%s",
+                     missingIndexDetail().chars());
         std::fprintf(stderr, "%s\n", kUsage);
         qrx_client_exit(2);
     }

@@ -18,7 +18,7 @@
 class InstallType;
 class InstallOperation;
 class Script;
-class FileSystemInfo;
+struct FileSystemInfo;
 
 enum AccessMethod { DEFAULT_ACCESS = 0, TRUSTED_HOST = 1, USER_PASSWORD = 2, SSH_ACCESS = 3 };
 

@@ -13,6 +13,7 @@
 #include "hosts/HostMessages.h"
 #include "hosts/RemoteCommand.h"
 #include "hosts/Rexec.h"
+#include "hosts/Unreachable.h"
 #include "model/DebugLog.h"
 
 namespace {
@@ -74,6 +75,7 @@ int openRcmd(const Str& host, const Str& command, int* toCommand, int* fromOutpu
         s = rcmd(&ahost, port, ROOT, ROOT, command, &errorSocket);
     }
     if (s < 0) {
+        recordUnreachable(host, errno, EMPTY);
         recordFailure(host, 99);
         return 0;
     }
@@ -95,6 +97,7 @@ int frexec(const Str& host, const Str& command, const char* user, const char* pa
         *fromError = errorSocket;
         return 1;
     }
+    recordUnreachable(host, errno, EMPTY);
     if (os2) return 0;
     if (retry != 0 || !argInfo.config.translate(nullptr, "@dontWisp@").empty()) {
         recordFailure(host, 100);

@@ -29,6 +29,12 @@ Str makePrivateDirScript(const Str& dir) {
            PRIVATE_DIR_MADE + "'";
 }
 
+Str removePrivateDirScript(const Str& dir) {
+    return "U=`id -u`; set -- `ls -ldn " + shellWord(dir) +
+           " 2>/dev/null` && case \"$1:$3\" in drwx------*:\"$U\") rm -rf " + shellWord(dir) +
+           ";; esac";
+}
+
 bool privateDirMade(const Str& output) {
     return output.index(Str(PRIVATE_DIR_MADE) + "\n") == 0;
 }

@@ -19,6 +19,12 @@ Str newPrivateDirPath(const Str& parent);
 // them with "&&" runs only when the directory is made; umask 077 stays set.
 Str makePrivateDirScript(const Str& dir);
 
+// Shell commands that remove dir when it is a directory private to the
+// account they run as: one that the script above made although its marker
+// line never arrived (the connection dropped), since nobody else makes a
+// directory of that account under its fresh name.
+Str removePrivateDirScript(const Str& dir);
+
 // The marker line (without its newline).
 extern const char* const PRIVATE_DIR_MADE;
 

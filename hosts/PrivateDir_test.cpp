@@ -29,6 +29,8 @@ Made make(const std::string& parent, const std::string& name) {
 }
 
 TEST(PrivateDir, NamesAreFreshAndUnderTheParent) {
+    // Only the names are made here, nothing is written: the fixed part is a
+    // prefix, the 12 random characters after it make each name fresh.
     Str a = newPrivateDirPath("/tmp"), b = newPrivateDirPath("/tmp");
     EXPECT_EQ(a.index("/tmp/quillset."), 0);
     EXPECT_EQ(a.length(), int(std::string("/tmp/quillset.").size()) + 12);
@@ -90,6 +92,36 @@ TEST(PrivateDir, ThingsPlantedAtTheNameAreNotUsed) {
     ASSERT_EQ(stat(d.file("foreign").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, kOther);
     EXPECT_EQ(testutil::readFile(d.file("file")), "planted\n");
+}
+
+// A directory whose marker line was lost goes when it is private to the
+// account; nothing else at the name is removed or followed.
+TEST(PrivateDir, RemovalTakesOnlyAPrivateDirectoryOfTheAccount) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another account";
+    testutil::TempDir d;
+    ASSERT_EQ(mkdir(d.file("elsewhere").c_str(), 0700), 0);
+    d.write("elsewhere/kept", "x");
+    struct Case {
+        const char* name;
+        bool removed;
+    } cases[] = {
+        {"made", true}, {"open", false}, {"foreign", false}, {"link", false}, {"missing", false},
+    };
+    ASSERT_TRUE(make(d.path(), "made").isPrivateDir);
+    d.write("made/engine", "x");
+    ASSERT_EQ(mkdir(d.file("open").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(d.file("foreign").c_str(), 0700), 0);
+    ASSERT_EQ(chown(d.file("foreign").c_str(), kOther, kOther), 0);
+    ASSERT_EQ(symlink(d.file("elsewhere").c_str(), d.file("link").c_str()), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = d.file(c.name);
+        EXPECT_EQ(testutil::run({"sh", "-c", removePrivateDirScript(path.c_str()).str()}).status,
+                  0);
+        struct stat st;
+        EXPECT_EQ(lstat(path.c_str(), &st) != 0, c.removed || std::string(c.name) == "missing");
+    }
+    EXPECT_EQ(testutil::readFile(d.file("elsewhere/kept")), "x");
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ const char ENGINE_FAILED[] = "file package engine failed, exit status ";
 // The line the engine writes once it has read the whole block; our own
 // engine writes it (fpack/fp_ops.h), as any engine on the hosts does.
 const char BLOCK_READ[] = "fpack: block read to its trailer\n";
+// Added to the error text of a push whose probe file was not written.
+const char PROBE_NOT_WRITTEN[] = "the probe file could not be written: ";
 // Added to the error text of a push without that line.
 const char BLOCK_NOT_READ[] =
     "the file package engine did not confirm that it read the whole block\n";
@@ -265,7 +267,13 @@ int copyEngine(InstallHost& host, const EnginePaths& engine) {
     Str out, err;
     host.runCommand(command, engine.source, out, err, InstallHost::FILE_INPUT);
     // Removed at clean-up, or at once when the copy is not good.
-    if (privateDirMade(out)) host.setEngineDir(dir);
+    if (privateDirMade(out)) {
+        host.setEngineDir(dir);
+    } else {
+        Str rmOut, rmErr;
+        host.runCommand(removePrivateDirScript(dir), EMPTY, rmOut, rmErr,
+                        InstallHost::STRING_INPUT);
+    }
     if (!privateDirMade(out) || lastLine(out) != sum) {
         dbFile << "engine copy in " << dir << " not made or not as sent (" << sum << "): " << out
                << err << std::endl;
@@ -334,7 +342,10 @@ int unpack(InstallHost& host, Str command, const Str& image, const ZapAccount& a
 int preparePush(InstallHost& host, const InstallOperation& op, Str& command, ZapAccount& account) {
     EnginePaths engine(host);
     if (isLocal(host.getName()) || host.isW32() || host.isOS2()) host.setEnginePresent();
-    if (!host.isEnginePresent() && !copyEngine(host, engine)) return 0;
+    if (!host.isEnginePresent() && !copyEngine(host, engine)) {
+        recordPushFailure(host, op, Str());
+        return 0;
+    }
     if (host.isOS2() && op.type.entry().id == "DB" && !os2RebootForDatabase(host)) return 0;
     account = zapAccount(host, op.type);
     command = installPrefix(host, op.type) + account.assignments + "cd " +
@@ -352,8 +363,21 @@ int concludePush(InstallHost& host, const InstallOperation& op, EngineResult& r)
         recordPushFailure(host, op, r.errors);
         return 0;
     }
-    statusCatalogMessage(63);
+    // Later scouts know the type by its probe file: without it written,
+    // the push is not done, and what the write may have left goes.
     const Str& name = host.getName();
+    dbFile << "Adjusting probe file..." << std::endl;
+    const Str probeDir = host.archPath(op.type, '/') + "/" + ".installed";
+    const Str probeName = host.probeFile() + op.type.entry().id;
+    if (!host.createFile(probeDir, probeName, "PUSHED:" + name + ":" + op.type.entry().id + "\n",
+                         1)) {
+        host.rmFile(probeDir, probeName);
+        statusCatalogMessage(62);
+        recordPushFailure(host, op, PROBE_NOT_WRITTEN + probeDir + "/" + probeName + "\n");
+        return 0;
+    }
+    dbFile << "Done adjusting probe file." << std::endl;
+    statusCatalogMessage(63);
     if (host.isOS2() && op.type.entry().id == "BIN") {
         Str tools = translated(&host, "@BIN@") + "/TOOLS";
         host.setToolsLoc(tools);
@@ -367,11 +391,6 @@ int concludePush(InstallHost& host, const InstallOperation& op, EngineResult& r)
     }
     RegisterInstalled(name, host.archPathPair(op.type), op.type.entry().id, host.getType(),
                       op.filePack.pathToDescription(), "installed");
-    dbFile << "Adjusting probe file..." << std::endl;
-    host.createFile(host.archPath(op.type, '/') + "/" + ".installed",
-                    host.probeFile() + op.type.entry().id,
-                    "PUSHED:" + name + ":" + op.type.entry().id + "\n", 1);
-    dbFile << "Done adjusting probe file." << std::endl;
     // The engine reports what it did (created directories, kept backups)
     // even when it succeeds; only a failure it reports fails the push.
     return 1;

@@ -115,6 +115,7 @@ class PushTest : public HostTest {
 };
 
 TEST_F(PushTest, LocalPushUnpacksTheImageInPlaceAndLeavesTheProbeFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "the sample's packages give their files to root";
     InstallHost host(localName().chars(), "linux-ix86", "root", "", TRUSTED_HOST);
     std::string lib = dir.file("lib");
     ASSERT_EQ(testutil::run({"mkdir", lib}).status, 0);
@@ -186,6 +187,7 @@ TEST_F(PushTest, RemoteHostGetsTheEngineOnceInAPrivateDirectoryRemovedAtTheEnd) 
     ASSERT_EQ(host.pushFilePack(op), 1) << log();
 
     const std::string stage = host.getEngineDir().str();
+    // A scripted host: the stage is the random private name under @TmpDir@.
     ASSERT_EQ(stage.rfind("/var/tmp/qs/quillset.", 0), 0u) << stage;
     std::vector<ScriptedHost::Call> copies = host.callsWith("chmod 700");
     ASSERT_EQ(copies.size(), 1u);
@@ -231,7 +233,11 @@ TEST_F(PushTest, EngineCopyThatIsNotExactlyTheBundlesAbortsThePush) {
         host.answers = {{c.answer, ""}};
         EXPECT_EQ(host.pushFilePack(push("BIN", 1, "/opt/qs", "far-host.invalid")), 0);
         EXPECT_TRUE(host.callsWith("-u -").empty());
-        EXPECT_EQ(host.callsWith("rm -rf '/tmp/quillset.").size(), c.removed ? 1u : 0u);
+        // Without its marker line the directory may still have been made
+        // (the line lost with the connection): removed only when it is
+        // private to the account.
+        EXPECT_EQ(host.callsWith("rm -rf '/tmp/quillset.").size(), 1u);
+        EXPECT_EQ(host.callsWith(") rm -rf '/tmp/quillset.").size(), c.removed ? 0u : 1u);
         EXPECT_EQ(host.getEngineDir(), "");
         EXPECT_EQ(host.isEnginePresent(), 0);
         EXPECT_NE(shown().back().find("something went wrong copying the distrubution binary"),

@@ -1,8 +1,10 @@
 #include "hosts/RemoteCommand.h"
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -10,11 +12,14 @@
 #include "engine/Timer.h"
 #include "hosts/CommandInput.h"
 #include "hosts/CommandStreams.h"
+#include "hosts/Unreachable.h"
 #include "model/DebugLog.h"
 
 namespace {
 
 int commandCount = 0;
+const int kSshClientFailed = 255;
+const int kKilledAtIdleLimit = 128 + SIGKILL;
 
 // On an OS/2 host the path assignment's quoted value starts with the tools
 // directory.
@@ -37,8 +42,15 @@ Str os2Wrapped(const Str& command, const InstallHost* ih) {
     return "SET BEGINLIBPATH=" + tools + "&" + tools + "\\sh -c \"" + escaped + "\"";
 }
 
-// The command's output between the markers, or what came with
-// "Output truncated." when a marker is missing.
+void endInput(int kind, int toCommand) {
+    if (kind == CHANNEL_CHILD)
+        my_close(kind, toCommand);
+    else
+        shutdown(toCommand, SHUT_WR);
+}
+
+}  // namespace
+
 Str unframe(const Str& raw) {
     int begin = raw.index(BEG_OF_STREAM);
     int end = raw.index(END_OF_STREAM, -1);
@@ -51,15 +63,6 @@ Str unframe(const Str& raw) {
     Str output = begin == 0 ? Str(raw.after(BEG_OF_STREAM.length() - 1)) : raw;
     return output + OUTPUT_TRUNCATED;
 }
-
-void endInput(int kind, int toCommand) {
-    if (kind == CHANNEL_CHILD)
-        my_close(kind, toCommand);
-    else
-        shutdown(toCommand, SHUT_WR);
-}
-
-}  // namespace
 
 const char* const INPUT_CUT_SHORT = "the command did not take all of its input\n";
 
@@ -153,15 +156,25 @@ void closeInput(Started& c) {
 void finish(Started& c, Str& output) {
     collectStreams(*c.streams, c.kind, c.ih, c.host);
     c.raw.gsub("\r", "");
+    int status = -1;
     if (c.kind == CHANNEL_CHILD) {
         dbFile << "waiting for child..." << std::endl;
-        finishChild(c.streams->child);
+        status = finishChild(c.streams->child);
         dbFile << "...finished waiting." << std::endl;
     }
     output = unframe(c.raw);
     if (!output.empty()) dbFile << "\noutput:\n" << output << std::endl;
     c.errors->gsub("\r", "");
     if (!c.errors->empty()) dbFile << "stderr: " << *c.errors << std::endl;
+    // The secure shell client gave up (255) and its words say why, or the
+    // channel was given up at the idle limit before even the remote shell
+    // said anything: the host never answered.
+    if (!isLocal(c.host)) {
+        if (status == kSshClientFailed)
+            recordUnreachable(c.host, 0, *c.errors);
+        else if (status == kKilledAtIdleLimit && c.raw.empty())
+            recordUnreachable(c.host, ETIMEDOUT, EMPTY);
+    }
     t.elapsed(("Command on host " + c.host + " finished.").chars());
 }
 

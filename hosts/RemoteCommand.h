@@ -59,6 +59,12 @@ void commandsOnHosts(std::vector<HostCommand>& commands, InstallHost::InputType 
 // The line errors receives when a command stopped taking its input early.
 extern const char* const INPUT_CUT_SHORT;
 
+// The command's output cut out of raw, what a framed command brought back
+// (carriage returns removed): the text between the BEG_OF_STREAM line and
+// the empty line before the last END_OF_STREAM; what came, followed by
+// "Output truncated.", when a marker is missing.
+Str unframe(const Str& raw);
+
 // The command framed for a remote shell: the default path of the host (of
 // the generic architecture with no host), ";echo BEG_OF_STREAM;", the
 // command, "; echo; echo END_OF_STREAM".

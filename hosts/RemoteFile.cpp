@@ -88,8 +88,13 @@ int InstallHost::createFile(const Str& dir, const Str& name, const Str& contents
     if (makeDir == 1)
         command = "MDIR=" + shellWord(dir) +
                   argInfo.config.translate(this, ";if [ ! -d \"$MDIR\" ];then @mkdirCommand@;fi;");
+    // Written under a name of its own and put in place only when all of it
+    // came: a connection dropped on the way leaves the old file or none,
+    // never a part of the new one.
     Str quoted = shellWord(path);
-    command += "rm -f " + quoted + ";" + cat + "> " + quoted + "; " + cat + " " + quoted;
+    command += "T=" + shellWord(path + ".new") + "$$;rm -f \"$T\";(set -C;" + cat +
+               " > \"$T\")&&[ `wc -c < \"$T\"` -eq " + Str(std::to_string(contents.length())) +
+               " ]&&mv -f \"$T\" " + quoted + ";rm -f \"$T\";" + cat + " " + quoted;
     Str output, errors;
     runCommand(command, contents, output, errors, STRING_INPUT);
     if (output != contents) {

@@ -149,8 +149,10 @@ int connectTo(const hostent* entry, unsigned short port) {
     peer.sin_port = port;
     std::memcpy(&peer.sin_addr, entry->h_addr_list[0], sizeof peer.sin_addr);
     if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        dbFile << "vlk_rexec: connect failed: " << std::strerror(errno) << std::endl;
+        int err = errno;
+        dbFile << "vlk_rexec: connect failed: " << std::strerror(err) << std::endl;
         close(s);
+        errno = err;
         return -1;
     }
     return s;
@@ -159,14 +161,20 @@ int connectTo(const hostent* entry, unsigned short port) {
 // Looks host up and connects to it; the official name goes into name.
 int connectByName(const char* host, unsigned short port, std::string& name) {
     hostent* entry = swstack_gethostbyname(host);
-    if (!entry) return -1;
+    if (!entry) {
+        errno = 0;  // the caller looks the name up again to say why
+        return -1;
+    }
     int s = -1;
+    int err = 0;
     if (entry->h_addrtype == AF_INET && entry->h_length == sizeof(in_addr) &&
         entry->h_addr_list[0]) {
         name = entry->h_name;
         s = connectTo(entry, port);
+        err = errno;
     }
     swstack_freehostent(entry);
+    errno = s < 0 ? err : 0;
     return s;
 }
 
@@ -206,6 +214,7 @@ int open_and_bind() {
 int vlk_rexec(char** host, unsigned short port, const char* user, const char* password,
               const char* command, int* errorChannel, int /*boundedWait*/) {
     static std::string officialName;
+    errno = 0;
     if (!host || !*host) return -1;
     int s = connectByName(*host, port, officialName);
     if (s < 0) return -1;
@@ -215,6 +224,7 @@ int vlk_rexec(char** host, unsigned short port, const char* user, const char* pa
     if (!errorChannel) {
         if (!sendAll(s, zeroTerminated({""}))) {
             close(s);
+            errno = 0;
             return -1;
         }
     } else {
@@ -225,6 +235,7 @@ int vlk_rexec(char** host, unsigned short port, const char* user, const char* pa
         }
         if (channel < 0) {
             close(s);
+            errno = 0;
             return -1;
         }
     }
@@ -238,5 +249,6 @@ int vlk_rexec(char** host, unsigned short port, const char* user, const char* pa
     }
     closeIfOpen(channel);
     close(s);
+    errno = 0;  // connected: the failure is the server's, told on standard error
     return -1;
 }

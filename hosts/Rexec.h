@@ -15,7 +15,8 @@ int open_and_bind();
 // server refuses, its text up to the first newline is copied to the
 // process's standard error. On success *host points to the host's official
 // name (storage owned here, valid until the next call) and *errorChannel
-// holds the command's standard error socket.
+// holds the command's standard error socket. After a failure errno holds
+// the error of the connection attempt, 0 when the failure came later.
 //
 // No wait is unbounded: the wait for the server's error connection and the
 // wait for its answer each end after rexecWaitSeconds(), and the first also

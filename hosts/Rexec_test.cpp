@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -252,10 +253,28 @@ unsigned short closedPort() {
     return a.sin_port;
 }
 
+// errno tells the caller which failure was the connection's: refused is
+// ECONNREFUSED; a name without an address, or a server that refused the
+// login, leaves 0 (the caller says why itself, the server has said it).
 TEST(Rexec, RefusedConnectionOrUnknownHostGivesMinusOne) {
     int err = -1;
+    errno = EPERM;
     EXPECT_EQ(login(closedPort(), &err), -1);
+    EXPECT_EQ(errno, ECONNREFUSED);
+    errno = ECONNREFUSED;
     EXPECT_EQ(login(htons(512), &err, "no-such-host.invalid"), -1);
+    EXPECT_EQ(errno, 0);
+
+    FakeRexecd server;
+    FakeRexecd::Behaviour refuse;
+    refuse.answer = "\001Login incorrect.\n";
+    server.serve(refuse);
+    testing::internal::CaptureStderr();
+    errno = ECONNREFUSED;
+    EXPECT_EQ(login(server.port(), &err), -1);
+    testing::internal::GetCapturedStderr();
+    server.finish();
+    EXPECT_EQ(errno, 0);
 }
 
 // Both sockets of a login come from the framework's port range when one is

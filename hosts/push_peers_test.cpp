@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@
 #include "hosts/Rexec.h"
 #include "hosts/host_test_fixture.h"
 #include "model/Cdrom.h"
+#include "tests/cutting_relay.h"
 #include "tests/inetd_peer.h"
 #include "tests/sshd_peer.h"
 
@@ -309,6 +311,75 @@ TEST_F(PushPeers, EngineThatDoesNotConfirmTheBlockFailsThePush) {
                                 "block"),
                   std::string::npos)
             << report();
+    }
+}
+
+// A host whose connection drops at any step of a push (the relay closes it
+// after so many bytes: while the engine is copied, while the block streams,
+// after it, while the probe file is written) is left either without the
+// type (no probe file, nothing registered, no file half there) with the
+// push reported failed, or with the type complete and the push reported
+// done.
+TEST_F(PushPeers, ConnectionDroppedAtEachStepLeavesTheTypeAbsentOrComplete) {
+    testutil::CuttingRelay relay(sshd.address(), sshd.port());
+    ASSERT_TRUE(relay.ready()) << relay.error();
+    testutil::ScopedEnv ssh("SSH", sshd.wrapperFor(relay.port(), "relayed-ssh").c_str());
+    const std::string tmp = makeDir("tmp", 01777);
+    addConfig("TmpDir", tmp);
+    const std::string wantData = testutil::cksumOf(data);
+    int n = 0;
+    // Pushes with a cut after cut bytes (0: none); the bytes each
+    // connection of the push carried.
+    // Byte counts of ssh differ a little between runs: a cut near the end
+    // of the last connection may fall after the push.
+    auto attempt = [&](unsigned long long cut, bool mustCut) {
+        SCOPED_TRACE("cut after " + std::to_string(cut) + " bytes");
+        InstallHost host(sshd.address().c_str(), "linux-ix86", "root", "", SSH_ACCESS);
+        const std::string location = makeDir("bin" + std::to_string(++n), 0755);
+        hostFailures.clear();
+        clearInstalledLocations();
+        statusLines().clear();
+        relay.cutAfter(cut);
+        const int result = host.pushFilePack(push("BIN", location, host));
+        const std::vector<unsigned long long> bytes = relay.connectionBytes();
+        const int cutIn = relay.cutConnection();
+        std::string trace = "cut in connection " + std::to_string(cutIn) + " of";
+        for (unsigned long long b : bytes) trace += " " + std::to_string(b);
+        SCOPED_TRACE(trace + " bytes");
+        relay.cutAfter(0);
+        host.removeEngineDir();
+        const std::string probe = location + "/.installed/QRX_BIN";
+        const std::string files =
+            testutil::run({"find", location, "-mindepth", "1", "!", "-type", "d"}).out;
+        if (mustCut) {
+            EXPECT_GE(cutIn, 0) << "the connection was not cut";
+        }
+        if (result == 1) {
+            EXPECT_EQ(testutil::readFile(probe), "PUSHED:" + sshd.address() + ":BIN\n");
+            EXPECT_EQ(testutil::cksumOf(testutil::readFile(location + "/big.bin")), wantData);
+            EXPECT_EQ(installedLocationCount(), 1);
+            EXPECT_EQ(report(), "");
+            EXPECT_EQ(shown().back(), " Completed.\n\n");
+        } else {
+            EXPECT_EQ(files.find(probe), std::string::npos) << files;
+            EXPECT_EQ(installedLocationCount(), 0);
+            EXPECT_NE(report().find(sshd.address()), std::string::npos) << report();
+            // The one file of the pack is there whole or not at all.
+            if (files.find(location + "/big.bin\n") != std::string::npos) {
+                EXPECT_EQ(testutil::cksumOf(testutil::readFile(location + "/big.bin")), wantData);
+            }
+            EXPECT_TRUE(files.empty() || files == location + "/big.bin\n") << files;
+        }
+        EXPECT_EQ(testutil::run({"ls", "-A", tmp}).out, "");
+        return bytes;
+    };
+    const std::vector<unsigned long long> whole = attempt(0, false);
+    ASSERT_FALSE(HasFailure());
+    unsigned long long start = 0;
+    for (unsigned long long size : whole) {
+        for (unsigned long long at : {size / 50, size / 2, size * 9 / 10, size - 300, size - 60})
+            attempt(start + at, at <= size * 9 / 10);
+        start += size;
     }
 }
 

@@ -1,5 +1,6 @@
 // The installer's whole path over the secure shell against a real sshd.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -100,16 +101,29 @@ TEST_F(SshAccess, OutputCutBeforeTheEndMarker) {
     EXPECT_TRUE(logged("Remote side did not properly run our command."));
 }
 
-// A port where nothing listens and a login that is refused: no host, a
-// critical failure, and ssh's own words in the report.
+// A port where nothing listens, a login that is refused and a host key
+// the client does not know: no host, a critical failure, the reason in
+// words before the remote-shell texts, and ssh's own words in the report.
 TEST_F(SshAccess, HostThatCannotBeReachedIsACriticalFailure) {
+    testutil::TempDir keys;
+    const std::string strange = keys.write(
+        "ssh-strange-key", "#!/bin/sh\nexec " + peer.sshProgram() +
+                               " -o UserKnownHostsFile=/dev/null -o StrictHostKeyChecking=yes "
+                               "-o GlobalKnownHostsFile=/dev/null \"$@\"\n");
+    ASSERT_EQ(chmod(strange.c_str(), 0755), 0);
+    const std::string host = peer.address();
     struct Case {
         std::string program;
         const char* user;
+        std::string reason;
         const char* sshSays;
     } cases[] = {
-        {peer.wrapperFor(1, "ssh-closed"), "root", "Connection refused"},
-        {peer.sshProgram(), "nobody", "Permission denied"},
+        {peer.wrapperFor(1, "ssh-closed"), "root", "  " + host + " refused the connection (",
+         "Connection refused"},
+        {peer.sshProgram(), "nobody", "  A key was rejected on the way to " + host + " (",
+         "Permission denied"},
+        {strange, "root", "  A key was rejected on the way to " + host + " (",
+         "Host key verification failed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sshSays);
@@ -117,10 +131,12 @@ TEST_F(SshAccess, HostThatCannotBeReachedIsACriticalFailure) {
         useProgram(c.program);
         EXPECT_FALSE(typedHost(c.user));
         std::string r = report();
-        EXPECT_NE(r.find("  The type of this machine could not be classified as a supported "
-                         "architecture."),
-                  std::string::npos)
-            << r;
+        size_t reason = r.find(c.reason);
+        size_t shellText = r.find(
+            "  The type of this machine could not be classified as a supported architecture.");
+        EXPECT_NE(reason, std::string::npos) << r;
+        EXPECT_NE(shellText, std::string::npos) << r;
+        EXPECT_LT(reason, shellText) << r;
         EXPECT_NE(r.find(c.sshSays), std::string::npos) << r;
         EXPECT_EQ(sshExeSearchFailed, 0);
     }
@@ -140,6 +156,9 @@ TEST_F(SshAccess, ServerThatNeverAnswersIsGivenUp) {
     EXPECT_EQ(out, "Output truncated.");
     EXPECT_TRUE(logged("no output from command for 2 seconds; giving up"));
     EXPECT_GE(silent.accepted(), 1);
+    EXPECT_NE(report().find("  " + peer.address() + " never answered (Connection timed out)."),
+              std::string::npos)
+        << report();
 }
 
 }  // namespace

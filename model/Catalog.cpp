@@ -180,6 +180,10 @@ const CatalogEntry installTexts[] = {
     {281, "  Not done because of the failure above:"},
     {282, "    execute script `%1$s'"},
     {283, "Finished, except for the parts named in the failure report.\n"},
+    {284, "  The host name %1$s does not resolve to an address (%2$s)."},
+    {285, "  %1$s refused the connection (%2$s)."},
+    {286, "  A key was rejected on the way to %1$s (%2$s)."},
+    {287, "  %1$s never answered (%2$s)."},
 };
 // clang-format on
 

@@ -38,7 +38,10 @@ thread_local bool abandoned = false;
 // cut: whether the line was longer than kLineMax.
 bool readConfigLine(std::istream& in, std::string& line, bool& cut) {
     if (!std::getline(in, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Every carriage return that ends a line is line end: a text moved
+    // between systems twice has more than one, and one kept would end an
+    // id or value that the dump writes back and the next reading cuts.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     cut = line.size() > kLineMax;
     if (cut) line.resize(kLineMax);
     return true;

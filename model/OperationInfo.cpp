@@ -110,12 +110,25 @@ void OperationInfo::load(std::istream& in) {
     // rejected index must leave the table as it found it.
     const Array<InstallTypeData> types = InstallType::data;
     const int upgrade = upgrade_hack;
-    if (parse(in) && declaredTypes_ > 0) {
+    const bool clean = parse(in);
+    // A type declared and then declared invalid by a later line is none,
+    // and a gui item of such a type offers nothing.
+    for (int i = guiItems_.length() - 1; i >= 0; --i) {
+        const GuiItem& item = guiItems_[i];
+        if (item.letter() != 'N' && !InstallType(item.installType()).valid()) {
+            dbFile << "gui item of a type made invalid: " << item;
+            guiItems_.del(i);
+        }
+    }
+    bool declares = false;
+    for (int i = 0; i < declared_.length(); ++i)
+        declares = declares || InstallType(declared_[i]).valid();
+    if (clean && declares) {
         valid_ = 1;
         return;
     }
-    dbFile << "index rejected: "
-           << (declaredTypes_ > 0 ? "lines that do not parse" : "no install type") << std::endl;
+    dbFile << "index rejected: " << (declares ? "lines that do not parse" : "no install type")
+           << std::endl;
     InstallType::data = types;
     upgrade_hack = upgrade;
     valid_ = 0;
@@ -187,8 +200,11 @@ void OperationInfo::parseLine(const Str* fields, int count) {
         if (name.index('@') == 0) name = Str(name.after('@')).before('@');
         Str declaration[kIndexFields - 2];
         for (int i = 2; i < kIndexFields; ++i) declaration[i - 2] = fields[i];
-        if (InstallType(name).init(declaration))
-            ++declaredTypes_;
+        // An empty name names no type: it would be declared without a label,
+        // and so be left out of the catalogue.
+        InstallType type = name.empty() ? InstallType() : InstallType(name);
+        if (type.init(declaration))
+            declared_.put(type.index());
         else
             dbFile << "Bogus installType id entry!!!" << std::endl;
     } else {

@@ -1,7 +1,7 @@
 // A product index: the parsed form of one ".IND" file of the medium (or of
 // a text). Malformed entries are reported to the debug log and skipped; the
 // parse never stops the run. An index is valid only when all its lines are
-// index text and it declares at least one install type.
+// index text and at least one install type it declares is valid at its end.
 #pragma once
 
 #include <istream>
@@ -76,7 +76,7 @@ class OperationInfo {
     Str infoObject_;
     int valid_ = 0;
     int pcInstall_ = 0;
-    int declaredTypes_ = 0;
+    Array<int> declared_;  // the types its "id" lines declared
 };
 
 std::ostream& operator<<(std::ostream& out, const OperationInfo& info);

@@ -134,7 +134,10 @@ TEST_F(IndexTest, FilePackSelection) {
 // table, is the same index: the same text again and the same types.
 TEST_F(IndexTest, CatalogReadsBackAsTheSameIndex) {
     InstallType::data = Array<InstallTypeData>();
-    OperationInfo info((std::string(kIndex) + "QRX:id:NOLABEL::server::default=/n\n").c_str(),
+    // A gui item whose type a later line declares invalid offers nothing.
+    OperationInfo info((std::string(kIndex) +
+                        "QRX:id:NOLABEL::server::default=/n\nQRX:gui:L:LATE:server:\nQRX:id:LATE\n")
+                           .c_str(),
                        "QRX");
     const Str written = info.catalog();
     const Array<InstallTypeData> types = InstallType::data;
@@ -144,6 +147,7 @@ TEST_F(IndexTest, CatalogReadsBackAsTheSameIndex) {
     EXPECT_EQ(again.catalog(), written);
     // Types that only a name brought in have no declaration to write.
     EXPECT_EQ(written.index(":id:NOT_DECLARED_HERE"), -1) << written;
+    EXPECT_EQ(written.index(":gui:L:LATE"), -1) << written;
     for (int i = 0; i < types.length(); ++i) {
         const InstallTypeData& was = types[i];
         if (was.label.empty()) continue;
@@ -179,6 +183,8 @@ TEST_F(IndexTest, DamagedIndexIsRejectedAndChangesNothing) {
         {"no install type", "QRX:description:x\nQRX:upgrade\nQRX:fp:BIN:generic::10:1\n"},
         {"a line without a kind", "QRX:id:BIN:Binaries:server::\nQRX:upgrade\nQRX\n"},
         {"only an invalid type", "QRX:id:BIN\nQRX:upgrade\n"},
+        {"a type declared, then declared invalid", "QRX:id:BIN:Binaries:server::\nQRX:id:BIN\n"},
+        {"a type without a name", "QRX:id::Nameless:server::default=/x\nQRX:id:@@:Nameless\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -3,6 +3,7 @@
 // payload it describes, the way a push unpacks it in the type's directory.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -188,6 +189,7 @@ mode_t permissions(const std::string& path) {
 }
 
 TEST(SampleImages, EachImageInstallsItsPayloadInTheCurrentDirectory) {
+    if (geteuid() != 0) GTEST_SKIP() << "the sample's packages give their files to root";
     testutil::TempDir root;
     for (const PackCase& c : packCases()) {
         SCOPED_TRACE(c.type);
@@ -232,6 +234,7 @@ TEST(SampleImages, DeclaredSizesCoverTheImages) {
 }
 
 TEST(SampleImages, InstalledProgramsRun) {
+    if (geteuid() != 0) GTEST_SKIP() << "the sample's packages give their files to root";
     testutil::TempDir root;
     for (const PackCase& c : packCases()) {
         std::string dir = root.file(c.type);

@@ -4,8 +4,11 @@
 # what the installation recorded. The root is kept between runs, so a
 # second run finds everything installed and pushes nothing; `make
 # demo-clean` removes it.
+# Usage: demo.sh [build-directory [demo-directory]]; the demo directory
+# (build/demo by default) holds the root, the debug log and the transcript.
 set -eu
 build=${1:-build}
+demo=${2:-$build/demo}
 medium=$build/sample/medium
 cli=$build/quillset_cli
 echo "quillset demo (build directory: $build)"
@@ -21,16 +24,16 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 
-# Root, debug log and transcript live in a directory of the build tree
-# that only we can enter: as root, nothing is written under a fixed name
-# in a directory where others could have put a link first.
-demo=$(cd "$build" && pwd)/demo
-[ -e "$demo" ] || [ -L "$demo" ] || mkdir -m 700 "$demo"
+# Root, debug log and transcript live in a directory that only we can
+# enter: as root, nothing is written under a fixed name in a directory
+# where others could have put a link first.
+[ -e "$demo" ] || [ -L "$demo" ] || mkdir -p -m 700 "$demo"
 if [ -L "$demo" ] || [ ! -d "$demo" ] || [ "$(stat -c %u "$demo")" != "$(id -u)" ]; then
     echo "$demo is not a directory of ours; remove it ('make demo-clean')." >&2
     exit 1
 fi
 chmod 700 "$demo"
+demo=$(cd "$demo" && pwd)
 root=$demo/root
 log=$demo/quillset.log
 transcript=$demo/transcript

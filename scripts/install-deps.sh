@@ -1,29 +1,36 @@
 #!/bin/sh
-# Installs the Debian packages that building and running the programs need
-# ("install-deps.sh build", the default), or those and what the tests need
-# besides ("install-deps.sh test"): the X tools of the window tests and the
-# servers that the peer tests start themselves (sshd, inetd with in.rshd and
-# in.rexecd). A server package installed here is left with its system
-# service disabled and not running, since the tests start private instances
-# and nobody asked for remote shells on this machine; one that was here
-# before is left as it was.
+# Installs the Debian packages that building, running and packaging the
+# programs need ("install-deps.sh build", the default), those and what the
+# benchmark of `make bench` runs ("bench"), those and clang with its fuzzer
+# and sanitizer runtime and symbolizer for the fuzz targets ("fuzz"), or all
+# of the build and fuzz sets and what the tests need besides
+# ("install-deps.sh test"): the formatter, the manual-page linter, the X
+# tools of the window tests and the servers that the peer tests start
+# themselves (sshd, inetd with in.rshd and in.rexecd). A server package
+# installed here is left with its system service disabled and not running,
+# since the tests start private instances and nobody asked for remote
+# shells on this machine; one that was here before is left as it was.
 # Runs apt-get only when something is missing, so a second call is quick.
 set -eu
 mode=${1:-build}
-BUILD_PACKAGES="build-essential cmake libgtest-dev libgmock-dev libbenchmark-dev \
+BUILD_PACKAGES="build-essential dpkg-dev cmake libgtest-dev libgmock-dev libbenchmark-dev \
   libmotif-dev libxpm-dev libxt-dev libx11-dev libxext-dev \
   libc-bin locales coreutils tar gzip openssh-client"
-TEST_PACKAGES="clang-format cpio lz4 bc python3 xvfb xdotool imagemagick x11-utils \
+TEST_PACKAGES="clang-format mandoc cpio lz4 bc python3 xvfb xdotool imagemagick x11-utils \
   twm xfonts-base xfonts-75dpi \
   openssh-server openbsd-inetd rsh-server rsh-client"
+BENCH_PACKAGES="python3 lz4 time e2fsprogs mount diffutils"
+FUZZ_PACKAGES="clang libclang-rt-14-dev llvm"
 # Packages that bring a server, and the services each would enable.
 SERVER_SERVICES="openssh-server:ssh.service,ssh.socket,ssh openbsd-inetd:inetd.service,openbsd-inetd"
 
 case $mode in
 build) PACKAGES=$BUILD_PACKAGES ;;
-test) PACKAGES="$BUILD_PACKAGES $TEST_PACKAGES" ;;
+bench) PACKAGES="$BUILD_PACKAGES $BENCH_PACKAGES" ;;
+fuzz) PACKAGES="$BUILD_PACKAGES $FUZZ_PACKAGES" ;;
+test) PACKAGES="$BUILD_PACKAGES $TEST_PACKAGES $FUZZ_PACKAGES" ;;
 *)
-    echo "usage: $0 [build|test]" >&2
+    echo "usage: $0 [build|bench|fuzz|test]" >&2
     exit 2
     ;;
 esac
