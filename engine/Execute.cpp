@@ -6,6 +6,7 @@
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
+#include "engine/HostWorkers.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Interrupt.h"
 #include "engine/Platform.h"
@@ -46,6 +47,10 @@ void registerExisting(const InstallOperation& op, const InstallHost& host, const
 // the user hears that the rest of the list is left out.
 // A signal ends the list at once; a front end's stop request lets the
 // operation under way end first (it is checked between operations too).
+bool isMergedPush(const InstallOperation& op) {
+    return op.kind == PUSH_FILEPACK && op.list.length();
+}
+
 bool stopHere(int opIndex) {
     if (interruptSignal()) {
         dbFile << "Interrupted: operations from " << opIndex << " on not done." << std::endl;
@@ -120,64 +125,116 @@ void HostGroup::pushToAll(const InstallOperation& op, const Array<InstallHost*>&
     }
 }
 
+int toDoStepEnd(const Array<InstallOperation>& ops, int from) {
+    if (from >= ops.length()) return from;
+    if (isMergedPush(ops[from])) return from + 1;
+    int end = from;
+    while (end < ops.length() && !isMergedPush(ops[end])) ++end;
+    return end;
+}
+
+void HostGroup::doOp(const InstallOperation& op, InstallHost& host) {
+    // A host whose push failed is left alone; the others go on.
+    if (host.checkFailure()) {
+        noteSkipped(op, host);
+        return;
+    }
+    switch (op.kind) {
+        case GET_FROM:
+            registerExisting(op, host, "owner " + op.fromHost);
+            tally[host.getName().str()].inherited++;
+            break;
+        case ALREADY_INSTALLED:
+            registerExisting(op, host, alreadyInstalledNote(op));
+            tally[host.getName().str()].installed++;
+            break;
+        case PUSH_FILEPACK:
+            if (push(op, host)) {
+                tally[host.getName().str()].pushed++;
+            } else {
+                tally[host.getName().str()].failed++;
+                host.setFailure();
+                setFailure();
+            }
+            break;
+        case EXEC_SCRIPT:
+            // A script's outcome stops nothing.
+            host.runScript(op.script);
+            break;
+        case RM_FILE:
+            dbFile << "\ndoToDo: I'm going to rm, at cleanup time\n\t" << op.host << ':'
+                   << op.list[0] << std::endl;
+            break;
+        default:
+            dbFile << "bogus operation!!!" << std::endl;
+            break;
+    }
+}
+
+// Operations from..from+run.size() in list order, host after host for
+// each; true when the list was stopped.
+bool HostGroup::doInTurn(const std::vector<InstallOperation>& run, int from,
+                         const std::vector<InstallHost*>& hosts) {
+    for (size_t j = 0; j < run.size(); ++j) {
+        for (InstallHost* host : hosts) {
+            if (!runsOn(run[j], *host)) continue;
+            if (stopHere(from + int(j))) return true;
+            doOp(run[j], *host);
+            if (!run[j].host.empty()) break;
+        }
+    }
+    return false;
+}
+
+// The same operations with the hosts side by side, each walking them in
+// order; true when the list was stopped.
+bool HostGroup::doSideBySide(const std::vector<InstallOperation>& run, int from,
+                             const std::vector<InstallHost*>& hosts) {
+    std::vector<std::string> names;
+    for (InstallHost* host : hosts) names.push_back(host->getName().str());
+    bool stopped = false;  // only touched under the engine lock
+    runSideBySide(names, hostLimit(), [&](size_t h) {
+        for (size_t j = 0; j < run.size() && !stopped; ++j) {
+            if (!runsOn(run[j], *hosts[h])) continue;
+            if ((stopped = stopHere(from + int(j)))) break;
+            doOp(run[j], *hosts[h]);
+        }
+    });
+    return stopped;
+}
+
 void HostGroup::doToDo() {
     dbFile << "\nExecuting to do list." << std::endl;
     statusCatalogMessage(33);
     Array<InstallHost*> none;
     const Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
     bool stopped = false;
-    for (int i = 0; i < ops.length() && !stopped; ++i) {
-        // A copy: a push may file a removal, which can move the list.
-        const InstallOperation op = ops[i];
-        if (op.kind == PUSH_FILEPACK && op.list.length()) {
-            if ((stopped = stopHere(i))) break;
+    // A push may file a removal at the end of the list; it is taken up by
+    // a later step.
+    for (int from = 0, end; from < ops.length() && !stopped; from = end) {
+        end = toDoStepEnd(ops, from);
+        if (isMergedPush(ops[from])) {
+            const InstallOperation op = ops[from];
+            if ((stopped = stopHere(from))) break;
             pushToAll(op, hosts);
             continue;
         }
-        bool matched = false;
+        // Copies: the list itself may move meanwhile.
+        std::vector<InstallOperation> run;
+        for (int i = from; i < end; ++i) run.push_back(ops[i]);
+        std::vector<InstallHost*> busy;
         for (int h = 0; h < hosts.length(); ++h) {
-            InstallHost& host = *hosts[h];
-            if (!runsOn(op, host)) continue;
-            matched = true;
-            if ((stopped = stopHere(i))) break;
-            // A host whose push failed is left alone; the others go on.
-            if (host.checkFailure()) {
-                noteSkipped(op, host);
-                continue;
-            }
-            switch (op.kind) {
-                case GET_FROM:
-                    registerExisting(op, host, "owner " + op.fromHost);
-                    tally[host.getName().str()].inherited++;
-                    break;
-                case ALREADY_INSTALLED:
-                    registerExisting(op, host, alreadyInstalledNote(op));
-                    tally[host.getName().str()].installed++;
-                    break;
-                case PUSH_FILEPACK:
-                    if (push(op, host)) {
-                        tally[host.getName().str()].pushed++;
-                    } else {
-                        tally[host.getName().str()].failed++;
-                        host.setFailure();
-                        setFailure();
-                    }
-                    break;
-                case EXEC_SCRIPT:
-                    // A script's outcome stops nothing.
-                    host.runScript(op.script);
-                    break;
-                case RM_FILE:
-                    dbFile << "\ndoToDo: I'm going to rm, at cleanup time\n\t" << op.host << ':'
-                           << op.list[0] << std::endl;
-                    break;
-                default:
-                    dbFile << "bogus operation!!!" << std::endl;
-                    break;
-            }
-            if (!op.host.empty()) break;
+            bool any = false;
+            for (size_t j = 0; j < run.size() && !any; ++j) any = runsOn(run[j], *hosts[h]);
+            if (any) busy.push_back(hosts[h]);
         }
-        if (!matched) dbFile << "Can't find host for op " << i << std::endl;
+        for (size_t j = 0; j < run.size(); ++j) {
+            bool matched = false;
+            for (InstallHost* host : busy) matched = matched || runsOn(run[j], *host);
+            if (!matched) dbFile << "Can't find host for op " << from + int(j) << std::endl;
+        }
+        stopped = hostLimit() > 1 && busy.size() > 1 ? doSideBySide(run, from, busy)
+                                                     : doInTurn(run, from, busy);
     }
     // An interrupted run counts as not gone on: what the check made and
     // nothing filled is removed at clean-up.

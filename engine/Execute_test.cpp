@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/Args.h"
+#include "engine/EngineLock.h"
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
+#include "engine/HostWorkers.h"
 #include "engine/InstalledLocations.h"
 #include "engine/StopRequest.h"
 #include "engine/server_cli.h"
@@ -80,8 +87,11 @@ class ExecuteTest : public HostTest {
         resetMultiplexMode();
         clearInstalledLocations();
         calls().clear();
+        // One host at a time, in list order, unless a test says otherwise.
+        setHostLimit(1);
     }
     void TearDown() override {
+        setHostLimit(8);
         CleanUp();
         hostGroups = HostGroup();
         resetMultiplexMode();
@@ -380,6 +390,122 @@ TEST_F(ExecuteTest, GoodbyeEmptiesTheRunForTheNextOne) {
     EXPECT_EQ(hostGroups.ops.length(), 0);
     EXPECT_EQ(hostFailures.numFailures(), 0);
     EXPECT_EQ(locationsText(), "{ 0 }");
+}
+
+TEST(ToDoSteps, MergedPushesStandAloneBetweenRunsOfOtherOperations) {
+    // P: push, M: merged push, S: script, A: already installed.
+    struct Case {
+        std::string kinds;
+        std::vector<int> ends;  // of the steps from the start on
+    } cases[] = {
+        {"", {}},
+        {"PSA", {3}},
+        {"M", {1}},
+        {"MM", {1, 2}},
+        {"PMS", {1, 2, 3}},
+        {"MPPM", {1, 3, 4}},
+        {"SPMAMM", {2, 3, 4, 5, 6}},
+    };
+    for (const Case& c : cases) {
+        Array<InstallOperation> ops;
+        for (char k : c.kinds) {
+            InstallOperation op;
+            op.kind = k == 'S' ? EXEC_SCRIPT : k == 'A' ? ALREADY_INSTALLED : PUSH_FILEPACK;
+            if (k == 'M') op.list.put("cl1");
+            ops.put(op);
+        }
+        std::vector<int> ends;
+        for (int from = 0; from < ops.length(); from = ends.back())
+            ends.push_back(toDoStepEnd(ops, from));
+        EXPECT_EQ(ends, c.ends) << c.kinds;
+    }
+}
+
+// Pushes that meet: each waits, as a real push waits on its host, until
+// `expected` pushes are under way at once.
+struct Meeting {
+    std::mutex m;
+    std::condition_variable cv;
+    int arrived = 0;
+    int expected = 0;
+    bool met = false;
+};
+
+class MeetingHost : public FakeHost {
+  public:
+    MeetingHost(const char* name, bool pushFails, Meeting& meeting)
+        : FakeHost(name, pushFails), meeting_(meeting) {}
+    int pushFilePack(const InstallOperation& op) override {
+        status("waiting");
+        {
+            WhileWaiting wait;
+            std::unique_lock<std::mutex> lock(meeting_.m);
+            ++meeting_.arrived;
+            meeting_.cv.notify_all();
+            // Bounded: hosts that ran one by one would never meet.
+            meeting_.met = meeting_.cv.wait_for(lock, std::chrono::seconds(30), [this] {
+                return meeting_.arrived >= meeting_.expected;
+            });
+        }
+        status("\n");
+        return FakeHost::pushFilePack(op);
+    }
+
+  private:
+    Meeting& meeting_;
+};
+
+// Hosts side by side: their pushes are under way at once, each host's
+// operations keep their order, a failed push stops only its host, and the
+// status lines come whole, tagged with their host.
+TEST_F(ExecuteTest, HostsSideBySideKeepTheirOwnOrderAndFailAlone) {
+    setHostLimit(8);
+    Meeting meeting;
+    meeting.expected = 3;
+    for (const char* name : {"srv", "cl1", "cl2"})
+        hostGroups.addHost(new MeetingHost(name, std::string(name) == "cl1", meeting));
+    for (const char* host : {"srv", "cl1", "cl2"}) plan(pushOn(host, "BIN"));
+    plan(opExecScript(type("BIN")));
+    for (const char* host : {"srv", "cl1", "cl2"}) plan(pushOn(host, "LIB"));
+    plan(opAlreadyInstalled(type("MAN"), "", "", "linux-ix86"));
+    hostGroups.doToDo();
+    EXPECT_TRUE(meeting.met) << "the first pushes of the three hosts were not under way at once";
+
+    std::map<std::string, std::vector<std::string>> perHost;
+    for (const std::string& c : calls()) perHost[c.substr(0, c.find(':'))].push_back(c);
+    std::vector<std::string> srv = {"srv: push BIN", "srv: script post_bin", "srv: push LIB"};
+    EXPECT_EQ(perHost["srv"], srv);
+    EXPECT_EQ(perHost["cl1"], std::vector<std::string>{"cl1: push BIN"});
+    EXPECT_EQ(perHost["cl2"],
+              (std::vector<std::string>{"cl2: push BIN", "cl2: script post_bin", "cl2: push LIB"}));
+    std::vector<std::string> reg = registered();
+    EXPECT_EQ(std::multiset<std::string>(reg.begin(), reg.end()),
+              (std::multiset<std::string>{"srv MAN found", "cl2 MAN found"}));
+    EXPECT_EQ(hostGroups.getHost("cl1")->checkFailure(), 1);
+    EXPECT_EQ(hostGroups.getHost("cl2")->checkFailure(), 0);
+    Str report = hostFailures.reportText();
+    EXPECT_NE(report.index(" Host cl1:\n"), -1) << report;
+    EXPECT_NE(report.index("    execute script `post_bin'\n"), -1) << report;
+    EXPECT_EQ(report.index(" Host srv:"), -1) << report;
+    EXPECT_EQ(report.index(" Host cl2:"), -1) << report;
+
+    // Every status line after the first is whole and names its host.
+    std::vector<std::string> lines = shown();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "Executing queued operation(s)\n");
+    std::multiset<std::string> tagged(lines.begin() + 1, lines.end());
+    std::multiset<std::string> want;
+    for (const char* host : {"srv", "cl1", "cl2"}) {
+        want.insert(std::string(host) + ": BIN:generic::100:1 --> " + host + "\n");
+        want.insert(std::string(host) + ":  waiting\n");
+    }
+    for (const char* host : {"srv", "cl2"}) {
+        want.insert(std::string(host) + ": LIB:generic::50:2 --> " + host + "\n");
+        want.insert(std::string(host) + ":  waiting\n");
+    }
+    EXPECT_EQ(tagged, want);
+    EXPECT_TRUE(logged("\nsrv: [BIN:generic::100:1 --> srv\nsrv:  ]\n"));
+    EXPECT_TRUE(logged("Done executing to do list."));
 }
 
 }  // namespace

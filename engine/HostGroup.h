@@ -6,6 +6,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "engine/FileSystemInfo.h"
 #include "engine/InstallOperation.h"
@@ -97,9 +98,10 @@ class HostGroup {
     void tellToDo(std::ostream& out);
     // The to-do list as one message for the window front end, owned by the caller.
     Message* toDoMessage() const;
-    // Carries out the planned operations, in order, on their hosts; a host
-    // whose push failed is skipped from then on. Once a stop is requested
-    // (StopRequest.h) the operations not yet begun are left out.
+    // Carries out the planned operations on their hosts, each host's in
+    // order, up to hostLimit() hosts side by side between merged pushes; a
+    // host whose push failed is skipped from then on. Once a stop is
+    // requested (StopRequest.h) the operations not yet begun are left out.
     void doToDo();
     // One line per host of the group, in group order: pushed, already
     // installed, inherited, failed.
@@ -122,7 +124,16 @@ class HostGroup {
   private:
     void removeMadeDirectories();
     void pushToAll(const InstallOperation& op, const Array<InstallHost*>& hosts);
+    void doOp(const InstallOperation& op, InstallHost& host);
+    bool doInTurn(const std::vector<InstallOperation>& run, int from,
+                  const std::vector<InstallHost*>& hosts);
+    bool doSideBySide(const std::vector<InstallOperation>& run, int from,
+                      const std::vector<InstallHost*>& hosts);
 };
+
+// The end of the to-do step that starts at from: a merged push is a step
+// of its own, the operations up to the next one are one step.
+int toDoStepEnd(const Array<InstallOperation>& ops, int from);
 
 extern HostGroup hostGroups;
 

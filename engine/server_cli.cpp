@@ -1,11 +1,13 @@
 #include "engine/server_cli.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
+#include "engine/HostWorkers.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Interrupt.h"
 #include "engine/Recording.h"
@@ -29,17 +31,38 @@ void reportExecutionFailures(std::ostream& out) {
 
 void getInstallLock() {}
 
-void applyCommandIdleLimit() {
-    Str value = argInfo.config.translate(nullptr, "@CommandIdleLimit@");
-    if (value.empty()) return;
+namespace {
+
+// The numeric setting @name@ when it is given and lies in low..high; a
+// value out of range or not a number is logged and ignored.
+bool numberSetting(const char* name, long low, long high, const char* unit, long& number) {
+    Str value = argInfo.config.translate(nullptr, Str("@") + name + "@");
+    if (value.empty()) return false;
     char* end = nullptr;
-    long seconds = strtol(value.chars(), &end, 10);
-    if (*end || seconds < 1 || seconds > 86400) {
-        dbFile << "CommandIdleLimit " << value << " ignored: not 1 to 86400 seconds." << std::endl;
-        return;
+    errno = 0;
+    number = strtol(value.chars(), &end, 10);
+    if (errno || end == value.chars() || *end || number < low || number > high) {
+        dbFile << name << " " << value << " ignored: not " << low << " to " << high << unit << "."
+               << std::endl;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+void applyCommandIdleLimit() {
+    long seconds;
+    if (!numberSetting("CommandIdleLimit", 1, 86400, " seconds", seconds)) return;
     setCommandIdleLimit(int(seconds));
     dbFile << "Idle limit of a command: " << seconds << " seconds." << std::endl;
+}
+
+void applyHostLimit() {
+    long hosts;
+    if (!numberSetting("HostLimit", 1, kMostHostsAtOnce, "", hosts)) return;
+    setHostLimit(int(hosts));
+    dbFile << "Hosts worked on at once: " << hosts << "." << std::endl;
 }
 
 void zpiBuildHost(const Str& name) {
@@ -71,6 +94,7 @@ void zpi_install_check(int argc, char** argv, std::ostream& out) {
     getInstallLock();
     zpiGetArgs(argc, argv);
     applyCommandIdleLimit();
+    applyHostLimit();
     if (argInfo.serverName.empty())
         argInfo.serverName = argInfo.config.translate(nullptr, "@ZPI_NAME@");
     if (argInfo.serverName.empty()) {

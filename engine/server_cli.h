@@ -29,6 +29,10 @@ void zpiBuildHosts();
 // without output or taking input, 1 to 86400), when given, becomes the
 // idle limit of every command of the run.
 void applyCommandIdleLimit();
+// The setting "@HostLimit@" (hosts worked on at once, 1 to
+// kMostHostsAtOnce), when given, becomes the run's host limit.
+const int kMostHostsAtOnce = 256;
+void applyHostLimit();
 // Concurrent runs against one server are not prevented: takes no lock.
 void getInstallLock();
 

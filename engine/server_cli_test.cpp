@@ -189,6 +189,33 @@ TEST_F(QuillsetCli, ServerNameFromTheConfiguration) {
     EXPECT_TRUE(logged("Processing host no-such-host.invalid...\n"));
 }
 
+// Numeric settings in range take effect; any other value is logged and
+// ignored.
+TEST_F(QuillsetCli, LimitSettingsOutOfRangeAreLoggedAndIgnored) {
+    struct Case {
+        const char* setting;
+        const char* value;
+        const char* logs;
+    } cases[] = {
+        {"HostLimit", "3", "Hosts worked on at once: 3.\n"},
+        {"HostLimit", "1", "Hosts worked on at once: 1.\n"},
+        {"HostLimit", "0", "HostLimit 0 ignored: not 1 to 256.\n"},
+        {"HostLimit", "257", "HostLimit 257 ignored: not 1 to 256.\n"},
+        {"HostLimit", "4x", "HostLimit 4x ignored: not 1 to 256.\n"},
+        {"HostLimit", "99999999999999999999",
+         "HostLimit 99999999999999999999 ignored: not 1 to 256.\n"},
+        {"CommandIdleLimit", "60", "Idle limit of a command: 60 seconds.\n"},
+        {"CommandIdleLimit", "-5", "CommandIdleLimit -5 ignored: not 1 to 86400 seconds.\n"},
+    };
+    for (const Case& c : cases) {
+        unlink(log().c_str());
+        std::string entry = std::string("generic ") + c.setting + "\n" + c.value + "\n%%\n";
+        quillset({"-c", medium, "-a", "no-such-host.invalid", "-Z", entry}, "n\n");
+        EXPECT_TRUE(logged(c.logs)) << c.setting << "=" << c.value << "\n"
+                                    << testutil::readFile(log());
+    }
+}
+
 // A variable file that cannot be read would leave the run without any
 // configuration; a line cut short is said, not swallowed.
 TEST_F(QuillsetCli, VariableFilesThatCannotBeReadAndLinesCutShort) {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "engine/EngineLock.h"
 #include "engine/HostFailure.h"
 #include "hosts/InstallHost.h"
 #include "hosts/RemoteCommand.h"
@@ -131,7 +132,11 @@ int sendInput(int fd, const char* data, int n, CommandStreams& streams) {
                 p[1].fd = streams.out;
         }
         if (!streams.errDone) p[2].fd = streams.err;
-        int r = poll(p, 3, 1000);
+        int r;
+        {
+            WhileWaiting wait;
+            r = poll(p, 3, 1000);
+        }
         if (r < 0 && errno != EINTR) return sent;
         if (r == 0) {
             status(waitMark);
@@ -156,7 +161,12 @@ void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, co
     if (ih && ih->isOS2() && kind == CHANNEL_SOCKET) {
         pollfd p{streams.out, POLLIN, 0};
         int limit = doNotBlock ? 30 : commandIdleLimit();
-        if (poll(&p, 1, limit * 1000) <= 0) {
+        int r;
+        {
+            WhileWaiting wait;
+            r = poll(&p, 1, limit * 1000);
+        }
+        if (r <= 0) {
             dbFile << "Initial select() failed to OS/2 box; assuming failed reboot." << std::endl;
             streams.abandon();
         }
@@ -165,7 +175,11 @@ void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, co
     while (!streams.finished()) {
         pollfd p[2] = {{streams.outDone ? -1 : streams.out, POLLIN, 0},
                        {streams.errDone ? -1 : streams.err, POLLIN, 0}};
-        int r = poll(p, 2, 1000);
+        int r;
+        {
+            WhileWaiting wait;
+            r = poll(p, 2, 1000);
+        }
         if (r < 0 && errno != EINTR) break;
         if (r > 0) {
             idle = 0;

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/EngineLock.h"
 #include "engine/Platform.h"
 #include "hosts/HostMessages.h"
 #include "hosts/RemoteCommand.h"
@@ -23,9 +25,11 @@ extern char** environ;
 
 namespace {
 
+// Hosts worked on side by side each start and reap their own children.
 struct Child {
     pid_t pid;
     bool ssh;
+    std::thread::id owner;
 };
 
 // Children not yet reaped, the latest last. A buffered read's child runs
@@ -44,12 +48,14 @@ int exitCode(const Child& child, int statusWord) {
     return code;
 }
 
-// Reaps the other children that have ended already.
+// Reaps this thread's other children that have ended already; another
+// thread's child is left for it to wait for.
 void reapEnded() {
     std::vector<Child>& c = children();
     for (size_t i = 0; i < c.size();) {
         int statusWord = 0;
-        if (waitpid(c[i].pid, &statusWord, WNOHANG) == c[i].pid) {
+        if (c[i].owner == std::this_thread::get_id() &&
+            waitpid(c[i].pid, &statusWord, WNOHANG) == c[i].pid) {
             exitCode(c[i], statusWord);
             c.erase(c.begin() + long(i));
         } else {
@@ -208,7 +214,7 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
         closeAll(fds);
         return 0;
     }
-    children().push_back(Child{pid, useSsh != 0});
+    children().push_back(Child{pid, useSsh != 0, std::this_thread::get_id()});
     close(fds[0]);
     close(fds[3]);
     close(fds[5]);
@@ -219,7 +225,10 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
 }
 
 pid_t lastChildPid() {
-    return children().empty() ? -1 : children().back().pid;
+    const std::vector<Child>& c = children();
+    for (auto it = c.rbegin(); it != c.rend(); ++it)
+        if (it->owner == std::this_thread::get_id()) return it->pid;
+    return -1;
 }
 
 void killChild(pid_t pid) {
@@ -240,10 +249,13 @@ int finishChild(pid_t pid) {
     c.erase(c.begin() + long(at));
     // The child has closed its output and normally ends at once; one that
     // lingers past the idle limit is stopped.
-    if (!endsWithin(child.pid, commandIdleLimit())) kill(child.pid, SIGKILL);
     int statusWord = 0;
     pid_t r;
-    while ((r = waitpid(child.pid, &statusWord, 0)) < 0 && errno == EINTR) {
+    {
+        WhileWaiting wait;
+        if (!endsWithin(child.pid, commandIdleLimit())) kill(child.pid, SIGKILL);
+        while ((r = waitpid(child.pid, &statusWord, 0)) < 0 && errno == EINTR) {
+        }
     }
     reapEnded();
     return r == child.pid ? exitCode(child, statusWord) : -1;

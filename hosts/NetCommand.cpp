@@ -2,8 +2,10 @@
 // remote execution service, each a socket for input and output and a
 // second one for the command's standard error.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -30,7 +32,8 @@ unsigned short servicePort(const char* service, unsigned short fallback, const c
 
 // Interrupts a blocking system call once the login wait is over: the
 // system's rcmd waits without a bound for a server that accepted but does
-// not answer.
+// not answer. The signal goes to the calling thread itself, which with
+// hosts side by side need not be the one the process signal would reach.
 class LoginAlarm {
   public:
     LoginAlarm() {
@@ -39,10 +42,24 @@ class LoginAlarm {
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = 0;  // no restart: the pending call fails with EINTR
         sigaction(SIGALRM, &sa, &old_);
-        alarm(unsigned(loginWait));
+        struct sigevent ev = {};
+        ev.sigev_notify = SIGEV_THREAD_ID;
+        ev.sigev_signo = SIGALRM;
+        ev._sigev_un._tid = gettid();
+        armed_ = timer_create(CLOCK_MONOTONIC, &ev, &timer_) == 0;
+        if (!armed_) {
+            alarm(unsigned(loginWait));
+            return;
+        }
+        struct itimerspec when = {};
+        when.it_value.tv_sec = loginWait;
+        timer_settime(timer_, 0, &when, nullptr);
     }
     ~LoginAlarm() {
-        alarm(0);
+        if (armed_)
+            timer_delete(timer_);
+        else
+            alarm(0);
         sigaction(SIGALRM, &old_, nullptr);
     }
     LoginAlarm(const LoginAlarm&) = delete;
@@ -50,6 +67,8 @@ class LoginAlarm {
 
   private:
     struct sigaction old_;
+    timer_t timer_;
+    bool armed_;
 };
 
 }  // namespace
@@ -74,6 +93,9 @@ int openRcmd(const Str& host, const Str& command, int* toCommand, int* fromOutpu
         LoginAlarm bound;
         s = rcmd(&ahost, port, ROOT, ROOT, command, &errorSocket);
     }
+    // Not handed to the children other hosts start meanwhile.
+    if (s >= 0) fcntl(s, F_SETFD, FD_CLOEXEC);
+    if (errorSocket >= 0) fcntl(errorSocket, F_SETFD, FD_CLOEXEC);
     if (s < 0) {
         recordUnreachable(host, errno, EMPTY);
         recordFailure(host, 99);

@@ -134,7 +134,7 @@ int acceptErrorChannel(int command, int listener) {
             return -1;
         }
         int channel;
-        do channel = accept(listener, nullptr, nullptr);
+        do channel = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         while (channel < 0 && errno == EINTR);
         return channel;
     }

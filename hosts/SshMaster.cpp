@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 
+#include "engine/EngineLock.h"
 #include "engine/HostFailure.h"
 #include "hosts/HostMessages.h"
 #include "hosts/InstallHost.h"
@@ -104,10 +105,14 @@ bool startMaster(Master& m, const Str& program, const Str& host, const char* use
         return false;
     }
     pid_t parent = getpid();
+    // The signal comes when the forking thread ends: a host worker ends
+    // before the run does, so its masters are left to the clean-up. (The
+    // scouting, in the engine's thread, normally starts them all.)
+    bool endWithParent = !engineLockHeld();
     m.pid = fork();
     if (m.pid == 0) {
         // Ends with the installer; no terminal to prompt on.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (endWithParent) prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(1);
         setsid();
         if (dup2(nullFd, 0) < 0 || dup2(nullFd, 1) < 0 || dup2(logFd, 2) < 0) _exit(1);
@@ -128,6 +133,7 @@ bool startMaster(Master& m, const Str& program, const Str& host, const char* use
             m.pid = -1;
             return false;
         }
+        WhileWaiting wait;
         usleep(50000);
     }
     kill(m.pid, SIGTERM);
@@ -156,7 +162,10 @@ bool sshMasterOptions(const Str& program, const Str& host, const char* user, boo
     if (found == masters().end()) {
         Master m;
         if (makeControlDir()) {
-            std::string n = std::to_string(masters().size());
+            // Numbered by a count of our own: with hosts side by side a
+            // master starting elsewhere is not in the map yet.
+            static int started = 0;
+            std::string n = std::to_string(started++);
             m.socket = controlDir() + "/" + n;
             m.log = controlDir() + "/" + n + ".log";
             std::vector<std::string> masterEnv = env;

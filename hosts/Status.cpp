@@ -1,12 +1,14 @@
 #include "hosts/Status.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "framework/qrx_msg.h"
 #include "framework/qrx_nls.h"
 #include "model/Catalog.h"
 #include "model/DebugLog.h"
+#include "model/LineTag.h"
 #include "model/Message.h"
 
 namespace {
@@ -14,11 +16,29 @@ namespace {
 StatusCallback currentCallback = default_status_callback;
 std::ostream* statusStream = &std::cerr;
 
+TaggedLines& threadLines() {
+    thread_local TaggedLines lines;
+    return lines;
+}
+
+void show(const std::string& text) {
+    if (currentCallback && !text.empty()) currentCallback(text.c_str());
+}
+
 }  // namespace
 
 void status(const char* text) {
     dbFile << "[" << text << "]" << std::endl;
-    if (currentCallback) currentCallback(text);
+    const std::string& tag = lineTag();
+    if (tag.empty()) {
+        if (currentCallback) currentCallback(text);
+        return;
+    }
+    show(threadLines().add(text, strlen(text), tag));
+}
+
+void endTaggedStatusLine() {
+    show(threadLines().rest(lineTag()));
 }
 
 void statusMessage(const Message& m) {

@@ -10,8 +10,11 @@ class Message;
 
 typedef void (*StatusCallback)(const char* text);
 
-// Writes "[text]" to the debug log, then calls the status callback.
+// Writes "[text]" to the debug log, then calls the status callback; a
+// thread with a line tag (LineTag.h) hands it whole tagged lines only.
 void status(const char* text);
+// Hands on this thread's unfinished tagged status line, ended.
+void endTaggedStatusLine();
 // Formats m and shows it; an empty message logs "Bad null Message!".
 void statusMessage(const Message& m);
 // Shows message n of InstallOpsCatalog as it stands in the catalogue

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/LineTag.h"
+
 namespace {
 
 // An entry we may truncate and write: a regular file of ours with one link.
@@ -94,6 +96,12 @@ int openAppending(const char* path) {
 
 const char kBuiltInPath[] = "/tmp/velkar.sinstall";
 
+// The calling thread's unfinished tagged line.
+TaggedLines& threadLines() {
+    thread_local TaggedLines lines;
+    return lines;
+}
+
 }  // namespace
 
 DebugLogBuf::~DebugLogBuf() {
@@ -103,7 +111,7 @@ DebugLogBuf::~DebugLogBuf() {
 bool DebugLogBuf::open(const std::string& path, DebugLogMode mode) {
     close();
     fd_ = mode == DebugLogMode::Fresh ? openFresh(path.c_str()) : openAppending(path.c_str());
-    setp(buf_, buf_ + sizeof buf_);
+    used_ = 0;
     return fd_ >= 0;
 }
 
@@ -115,9 +123,9 @@ void DebugLogBuf::close() {
 }
 
 bool DebugLogBuf::flushBuffer() {
-    const char* p = pbase();
-    size_t left = size_t(pptr() - pbase());
-    setp(buf_, buf_ + sizeof buf_);
+    const char* p = buf_;
+    size_t left = used_;
+    used_ = 0;
     if (fd_ < 0) return true;
     while (left > 0) {
         ssize_t n = ::write(fd_, p, left);
@@ -129,29 +137,40 @@ bool DebugLogBuf::flushBuffer() {
     return true;
 }
 
-int DebugLogBuf::overflow(int c) {
-    if (!flushBuffer()) return traits_type::eof();
-    if (c != traits_type::eof()) {
-        *pptr() = char(c);
-        pbump(1);
+bool DebugLogBuf::store(const char* s, size_t n) {
+    while (n > 0) {
+        if (used_ == sizeof buf_ && !flushBuffer()) return false;
+        size_t k = std::min(sizeof buf_ - used_, n);
+        memcpy(buf_ + used_, s, k);
+        used_ += k;
+        s += k;
+        n -= k;
     }
-    return traits_type::not_eof(c);
+    return true;
+}
+
+// No put area: every character comes here, so that a tagged thread's
+// text can be held back until its line is whole.
+bool DebugLogBuf::put(const char* s, size_t n) {
+    const std::string& tag = lineTag();
+    if (tag.empty()) return store(s, n);
+    std::string whole = threadLines().add(s, n, tag);
+    return store(whole.data(), whole.size());
+}
+
+void DebugLogBuf::endTaggedLine() {
+    std::string rest = threadLines().rest(lineTag());
+    store(rest.data(), rest.size());
+}
+
+int DebugLogBuf::overflow(int c) {
+    if (c == traits_type::eof()) return flushBuffer() ? traits_type::not_eof(c) : c;
+    char ch = char(c);
+    return put(&ch, 1) ? c : traits_type::eof();
 }
 
 std::streamsize DebugLogBuf::xsputn(const char* s, std::streamsize n) {
-    std::streamsize done = 0;
-    while (done < n) {
-        std::streamsize room = epptr() - pptr();
-        if (room == 0) {
-            if (!flushBuffer()) return done;
-            continue;
-        }
-        std::streamsize k = std::min(room, n - done);
-        memcpy(pptr(), s + done, size_t(k));
-        pbump(int(k));
-        done += k;
-    }
-    return done;
+    return put(s, size_t(n)) ? n : 0;
 }
 
 int DebugLogBuf::sync() {

@@ -12,6 +12,7 @@
 // cannot be opened swallows its output; the run goes on.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -27,6 +28,8 @@ class DebugLogBuf : public std::streambuf {
     bool open(const std::string& path, DebugLogMode mode);
     void close();
     bool isOpen() const { return fd_ >= 0; }
+    // Writes this thread's unfinished tagged line, ended.
+    void endTaggedLine();
 
   protected:
     int overflow(int c) override;
@@ -35,8 +38,11 @@ class DebugLogBuf : public std::streambuf {
 
   private:
     bool flushBuffer();
+    bool store(const char* s, size_t n);
+    bool put(const char* s, size_t n);
     int fd_ = -1;
     char buf_[4096];
+    size_t used_ = 0;
 };
 
 class DebugLog : public std::ostream {
@@ -47,6 +53,8 @@ class DebugLog : public std::ostream {
     bool reopen(const std::string& path);
     bool reopen(const std::string& path, DebugLogMode mode);
     const std::string& path() const { return path_; }
+    // The calling thread's unfinished tagged line, ended (LineTag.h).
+    void endTaggedLine() { buf_.endTaggedLine(); }
 
   private:
     DebugLogBuf buf_;

@@ -1,0 +1,107 @@
+#include "engine/HostWorkers.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/EngineLock.h"
+#include "hosts/Status.h"
+#include "model/LineTag.h"
+
+namespace {
+
+TEST(EngineLock, WaitingGuardDoesNothingOutsideAParallelStep) {
+    EXPECT_FALSE(engineLockHeld());
+    {
+        WhileWaiting wait;
+        EXPECT_FALSE(engineLockHeld());
+    }
+    EXPECT_FALSE(engineLockHeld());
+}
+
+// While one holder waits, another thread gets the lock; after the wait
+// the first holds it again.
+TEST(EngineLock, WaitingGuardLetsOthersIn) {
+    EngineLockHeld held;
+    ASSERT_TRUE(engineLockHeld());
+    std::promise<bool> otherGotIt;
+    std::future<bool> got = otherGotIt.get_future();
+    std::thread other([&] {
+        EngineLockHeld mine;
+        otherGotIt.set_value(engineLockHeld());
+    });
+    {
+        WhileWaiting wait;
+        EXPECT_FALSE(engineLockHeld());
+        // Bounded: a guard that kept the lock would leave the other blocked.
+        ASSERT_EQ(got.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+        EXPECT_TRUE(got.get());
+        other.join();
+    }
+    EXPECT_TRUE(engineLockHeld());
+}
+
+// Every name is worked on once, in a worker that holds the lock and tags
+// its lines; up to limit workers wait at once, never more.
+TEST(HostWorkers, EveryHostOnceAndUpToTheLimitAtOnce) {
+    const std::vector<std::string> names = {"h1", "h2", "h3", "h4", "h5", "h6", "h7"};
+    for (int limit : {1, 3, 8}) {
+        const int expected = std::min<int>(limit, int(names.size()));
+        std::mutex m;
+        std::condition_variable cv;
+        int inside = 0, most = 0, arrived = 0;
+        std::map<std::string, int> seen;
+        bool lockedAndTagged = true;
+        runSideBySide(names, limit, [&](size_t i) {
+            lockedAndTagged = lockedAndTagged && engineLockHeld() && lineTag() == names[i] + ": ";
+            seen[names[i]]++;
+            WhileWaiting wait;
+            std::unique_lock<std::mutex> lock(m);
+            ++inside;
+            ++arrived;
+            most = std::max(most, inside);
+            // The first `expected` workers meet here: proof that they ran
+            // at once. Bounded, so that a run that cannot meet still ends.
+            if (arrived <= expected) {
+                cv.notify_all();
+                cv.wait_for(lock, std::chrono::seconds(30), [&] { return arrived >= expected; });
+            }
+            --inside;
+        });
+        EXPECT_EQ(most, expected) << "limit " << limit;
+        EXPECT_TRUE(lockedAndTagged) << "limit " << limit;
+        ASSERT_EQ(seen.size(), names.size()) << "limit " << limit;
+        for (const auto& s : seen) EXPECT_EQ(s.second, 1) << s.first;
+        EXPECT_FALSE(engineLockHeld());
+    }
+}
+
+// A worker's status text reaches the front end as whole tagged lines,
+// its unended last line ended when the host is done.
+TEST(HostWorkers, StatusLinesAreWholeAndTagged) {
+    static std::vector<std::string>* shown = new std::vector<std::string>;
+    shown->clear();
+    StatusCallback previous = set_status_callback([](const char* t) { shown->push_back(t); });
+    runSideBySide({"one", "two"}, 2, [](size_t i) {
+        status("BIN --> host\n ");
+        { WhileWaiting wait; }
+        status(".");
+        status(".");
+        status(i ? " Completed.\n" : " failed");
+    });
+    set_status_callback(previous);
+    std::multiset<std::string> got(shown->begin(), shown->end());
+    std::multiset<std::string> want = {"one: BIN --> host\n", "one:  .. failed\n",
+                                       "two: BIN --> host\n", "two:  .. Completed.\n"};
+    EXPECT_EQ(got, want);
+}
+
+}  // namespace
