@@ -1,6 +1,6 @@
 // Wall time of installing the sample medium with quillset_cli -y onto this
 // machine (local shell), onto 127.0.0.2 over ssh (a private sshd) and onto
-// eight such hosts at once (127.0.0.2 to .9, "@Multiplex@" on, the
+// eight such hosts at once (127.0.0.2 to .9, "@Multiplex@" on and off, the
 // medium's types made valid for clients), each run under a fresh root,
 // with the ssh logins each run cost, and where that time goes according to the
 // debug log: the timer's phase laps and the laps of the commands run on
@@ -168,8 +168,9 @@ std::string localName() {
     return name;
 }
 
-// Eight private hosts installed in one run, each run under fresh roots.
-void manyHosts(int n) {
+// Eight private hosts installed in one run, each run under fresh roots;
+// with merged pushes, or with separate pushes and the hosts side by side.
+void manyHosts(int n, bool multiplex) {
     const int hosts = 8;
     testutil::TempDir work;
     const std::string medium = work.file("medium");
@@ -187,7 +188,8 @@ void manyHosts(int n) {
         mkdir(root.path().c_str(), 0755);
         std::vector<std::unique_ptr<testutil::SshdPeer>> peers;
         std::vector<const testutil::SshdPeer*> servers;
-        std::vector<std::string> words = {"@UseSSH@=1", "@Multiplex@=yes"};
+        std::vector<std::string> words = {"@UseSSH@=1",
+                                          multiplex ? "@Multiplex@=yes" : "@Multiplex@=no"};
         for (int i = 0; i < hosts; ++i) {
             const std::string address = "127.0.0." + std::to_string(i + 2);
             peers.emplace_back(new testutil::SshdPeer(address, {root.path()}));
@@ -206,7 +208,7 @@ void manyHosts(int n) {
         for (size_t i = 0; i < servers.size(); ++i)
             logins += testutil::acceptedLogins(*servers[i]) - before[i];
     }
-    report("ssh to 8 hosts, @Multiplex@ on", runs);
+    report(multiplex ? "ssh to 8 hosts, @Multiplex@ on" : "ssh to 8 hosts, @Multiplex@ off", runs);
     std::printf("  ssh logins: %.1f per run (%d hosts)\n", double(logins) / n, hosts);
 }
 
@@ -235,6 +237,7 @@ int main(int argc, char** argv) {
     report(("ssh to " + peer.address()).c_str(), ssh);
     std::printf("  ssh logins: %.1f per run\n",
                 double(testutil::acceptedLogins(peer) - logins) / n);
-    manyHosts(n);
+    manyHosts(n, true);
+    manyHosts(n, false);
     return 0;
 }

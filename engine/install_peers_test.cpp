@@ -11,7 +11,9 @@
 
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -387,12 +389,20 @@ class ManyHostInstall : public InstallOntoHost {
                            medium_ + "/QRX.IND"})
                 .status,
             0);
+        for (int i = 0; i < n; ++i) names_.push_back("127.0.0." + std::to_string(i + 2));
+        // Started side by side: each start mostly waits for its sshd.
+        peers_.resize(size_t(n));
+        std::vector<std::thread> starts;
+        for (size_t i = 0; i < size_t(n); ++i)
+            starts.emplace_back([this, i] {
+                peers_[i].reset(new testutil::SshdPeer(names_[i], {root_}));
+                if (peers_[i]->ready()) peers_[i]->command("mkdir " + root_ + "/tmp");
+            });
+        for (std::thread& t : starts) t.join();
         std::vector<const testutil::SshdPeer*> servers;
         for (int i = 0; i < n; ++i) {
-            names_.push_back("127.0.0." + std::to_string(i + 2));
-            peers_.emplace_back(new testutil::SshdPeer(names_[size_t(i)], {root_}));
             ASSERT_TRUE(peers_[size_t(i)]->ready()) << peers_[size_t(i)]->error();
-            ASSERT_EQ(onHost(i, "mkdir " + root_ + "/tmp").status, 0);
+            ASSERT_EQ(onHost(i, "test -d " + root_ + "/tmp").status, 0);
             servers.push_back(peers_[size_t(i)].get());
         }
         // The installer has one ssh program: this one hands each host to
@@ -404,10 +414,11 @@ class ManyHostInstall : public InstallOntoHost {
     testutil::RunResult onHost(int i, const std::string& command) const {
         return peers_[size_t(i)]->command(command);
     }
-    testutil::RunResult installAll(bool multiplex) {
+    testutil::RunResult installAll(bool multiplex, const std::vector<std::string>& more = {}) {
         std::vector<std::string> w = locations(root_);
         w.push_back("@UseSSH@=1");
         w.push_back(std::string("@Multiplex@=") + (multiplex ? "yes" : "no"));
+        w.insert(w.end(), more.begin(), more.end());
         for (int i = 1; i < hostCount_; ++i) w.push_back(names_[size_t(i)]);
         return install(w, {"SSH=" + ssh_}, names_[0], 1500);
     }
@@ -458,6 +469,58 @@ class ManyHostInstall : public InstallOntoHost {
             ++n;
         return n;
     }
+    // The most pushes under way at once, from the order of the log's lines:
+    // a push runs from the line that starts its command (the engine
+    // unpacking its input) to the line that says its host's command ended.
+    size_t mostPushesAtOnce() const {
+        const std::string text = log();
+        std::set<std::string> underWay;
+        size_t most = 0;
+        std::string starting;  // host whose command line comes next
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(at, end - at);
+            at = end + 1;
+            if (!starting.empty() && contains(line, " -u -;")) underWay.insert(starting);
+            most = std::max(most, underWay.size());
+            starting.clear();
+            for (const std::string& name : names_) {
+                if (contains(line, "executing following command #") &&
+                    contains(line, " on " + name + ":"))
+                    starting = name;
+                if (contains(line, "Command on host " + name + " finished.")) underWay.erase(name);
+            }
+        }
+        return most;
+    }
+
+    // Every line of text that names a host with its tag names that host
+    // only: lines of two hosts never mix. Returns how many were tagged.
+    size_t expectTaggedLinesWhole(const std::string& text, const std::string& what) const {
+        size_t tagged = 0;
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(at, end - at);
+            at = end + 1;
+            for (const std::string& name : names_) {
+                if (line.rfind(name + ": ", 0) != 0) continue;
+                ++tagged;
+                const std::string rest = line.substr(name.size() + 2);
+                for (const std::string& other : names_)
+                    if (other != name) {
+                        EXPECT_FALSE(contains(rest, other + ": ")) << what << ": " << line;
+                        EXPECT_FALSE(contains(rest, " on " + other + ":")) << what << ": " << line;
+                        EXPECT_FALSE(contains(rest, "--> " + other)) << what << ": " << line;
+                    }
+            }
+        }
+        return tagged;
+    }
+
     // How often the image of the first type was read and sent.
     size_t timesSent() const { return count(log(), "\nSending file " + medium_ + "/FILE1.PKT\n"); }
 
@@ -516,11 +579,49 @@ TEST_F(ManyHostInstall, MergedPushesReadEachImageOnceAndReachEveryHost) {
     EXPECT_FALSE(contains(r.out, "need to copy")) << r.out;
 }
 
-TEST_F(FewHostInstall, SeparatePushesReachEveryHost) {
+// Separate pushes with the hosts side by side: pushes of several hosts are
+// under way at once, each host's lines are whole and tagged, every host is
+// installed through one login.
+TEST_F(ManyHostInstall, HostsSideBySidePushAtOnceInWholeTaggedLines) {
+    std::vector<size_t> sessions;
+    for (const auto& peer : peers_) sessions.push_back(testutil::acceptedLogins(*peer));
     testutil::RunResult r = installAll(false);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
+    for (size_t i = 0; i < peers_.size(); ++i)
+        EXPECT_EQ(testutil::acceptedLogins(*peers_[i]) - sessions[i], 1u) << names_[i];
     EXPECT_EQ(timesSent(), size_t(hostCount_)) << linesWith(log(), "Sending file");
     EXPECT_FALSE(contains(log(), "parallel distribution"));
+    const size_t most = mostPushesAtOnce();
+    std::cout << "pushes under way at once, at most: " << most << std::endl;
+    EXPECT_GE(most, 2u) << linesWith(log(), " -u -;");
+    EXPECT_LE(most, size_t(hostCount_));
+    EXPECT_GT(expectTaggedLinesWhole(log(), "log"), 0u);
+    EXPECT_GT(expectTaggedLinesWhole(r.err, "status"), 0u) << r.err;
+    for (int i = 0; i < hostCount_; ++i) {
+        const std::string& name = names_[size_t(i)];
+        EXPECT_TRUE(contains(r.err, "\n" + name + ": BIN:generic") &&
+                    contains(r.err, " --> " + name + "\n"))
+            << r.err;
+        EXPECT_TRUE(contains(r.out, " " + name + ": " + (i ? "5" : "6") +
+                                        " pushed, 0 already installed, 0 inherited, 0 failed\n"))
+            << r.out;
+        expectInstalledOn(i);
+    }
+    std::vector<int> every;
+    for (int i = 0; i < hostCount_; ++i) every.push_back(i);
+    expectRecordedOnServer(every);
+}
+
+// With the limit at one the hosts go one after the other, as before, and
+// nothing is tagged.
+TEST_F(FewHostInstall, OneHostAtATimeWithTheLimitAtOne) {
+    testutil::RunResult r = installAll(false, {"@HostLimit@=1"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(log(), "Hosts worked on at once: 1."));
+    EXPECT_EQ(timesSent(), size_t(hostCount_)) << linesWith(log(), "Sending file");
+    EXPECT_EQ(mostPushesAtOnce(), 1u) << linesWith(log(), " -u -;");
+    EXPECT_EQ(expectTaggedLinesWhole(log(), "log"), 0u);
+    EXPECT_EQ(expectTaggedLinesWhole(r.err, "status"), 0u);
     for (int i = 0; i < hostCount_; ++i) expectInstalledOn(i);
 }
 

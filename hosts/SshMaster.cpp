@@ -15,6 +15,7 @@
 #include "engine/HostFailure.h"
 #include "hosts/HostMessages.h"
 #include "hosts/InstallHost.h"
+#include "hosts/Unreachable.h"
 #include "model/DebugLog.h"
 
 namespace {
@@ -179,6 +180,7 @@ bool sshMasterOptions(const Str& program, const Str& host, const char* user, boo
             while (!said.empty() && said.back() == '\n') said.pop_back();
             if (said.empty()) said = "no connection";
             dbFile << "ssh connection to " << host << " failed: " << said << std::endl;
+            recordUnreachable(host, 0, Str(said.c_str()));
             recordFailure(host, 101, {Str(("ssh: " + said).c_str())});
         }
         found = masters().emplace(key, m).first;
