@@ -389,20 +389,12 @@ class ManyHostInstall : public InstallOntoHost {
                            medium_ + "/QRX.IND"})
                 .status,
             0);
-        for (int i = 0; i < n; ++i) names_.push_back("127.0.0." + std::to_string(i + 2));
-        // Started side by side: each start mostly waits for its sshd.
-        peers_.resize(size_t(n));
-        std::vector<std::thread> starts;
-        for (size_t i = 0; i < size_t(n); ++i)
-            starts.emplace_back([this, i] {
-                peers_[i].reset(new testutil::SshdPeer(names_[i], {root_}));
-                if (peers_[i]->ready()) peers_[i]->command("mkdir " + root_ + "/tmp");
-            });
-        for (std::thread& t : starts) t.join();
         std::vector<const testutil::SshdPeer*> servers;
         for (int i = 0; i < n; ++i) {
+            names_.push_back("127.0.0." + std::to_string(i + 2));
+            peers_.emplace_back(new testutil::SshdPeer(names_[size_t(i)], {root_}));
             ASSERT_TRUE(peers_[size_t(i)]->ready()) << peers_[size_t(i)]->error();
-            ASSERT_EQ(onHost(i, "test -d " + root_ + "/tmp").status, 0);
+            ASSERT_EQ(onHost(i, "mkdir " + root_ + "/tmp").status, 0);
             servers.push_back(peers_[size_t(i)].get());
         }
         // The installer has one ssh program: this one hands each host to
@@ -425,22 +417,27 @@ class ManyHostInstall : public InstallOntoHost {
     bool isServer(const SampleType& t) const { return std::string(t.id) == "ZPIDB"; }
 
     // Every type meant for host i is there byte for byte, with the probe
-    // file of its own push; only the server has the database.
+    // file of its own push; only the server has the database. One command
+    // shows all of it: each look at a host costs a login.
     void expectInstalledOn(int i) {
         SCOPED_TRACE(names_[size_t(i)]);
+        std::string command, want;
         for (const SampleType& t : kTypes) {
-            SCOPED_TRACE(t.id);
             const std::string dir = at(root_, t);
+            command += std::string("echo '== ") + t.id + "'; ";
+            want += std::string("== ") + t.id + "\n";
             if (i > 0 && isServer(t)) {
-                EXPECT_NE(onHost(i, "test -e " + dir).status, 0);
+                command += "test -e " + dir + " && echo there; ";
                 continue;
             }
-            EXPECT_EQ(onHost(i, "cat " + dir + "/" + t.file).out,
-                      testutil::readFile(kPayload + "/" + t.source));
-            EXPECT_EQ(onHost(i, "cat " + dir + "/.installed/QRX_" + t.id).out,
-                      "PUSHED:" + names_[size_t(i)] + ":" + t.id + "\n");
+            command += "cat " + dir + "/" + t.file + "; echo '-- probe'; cat " + dir +
+                       "/.installed/QRX_" + t.id + "; ";
+            want += testutil::readFile(kPayload + "/" + t.source) + "-- probe\n" +
+                    "PUSHED:" + names_[size_t(i)] + ":" + t.id + "\n";
         }
-        EXPECT_EQ(onHost(i, "ls -A " + root_ + "/tmp").out, "");
+        command += "echo '== tmp'; ls -A " + root_ + "/tmp";
+        want += "== tmp\n";
+        EXPECT_EQ(onHost(i, command).out, want);
     }
 
     // The recording ran once, on the server, and names each pushed
@@ -522,7 +519,7 @@ class ManyHostInstall : public InstallOntoHost {
     }
 
     // How often the image of the first type was read and sent.
-    size_t timesSent() const { return count(log(), "\nSending file " + medium_ + "/FILE1.PKT\n"); }
+    size_t timesSent() const { return count(log(), "Sending file " + medium_ + "/FILE1.PKT\n"); }
 
     const std::string root_ = madeDir(work_.file("host"));
     std::vector<std::string> names_;
@@ -531,13 +528,13 @@ class ManyHostInstall : public InstallOntoHost {
     int hostCount_ = 0;
 };
 
-// Pushes one by one take a while per host: fewer hosts show the same.
+// Pushes one by one take a while per host: two hosts show the same.
 class FewHostInstall : public ManyHostInstall {
   protected:
     void SetUp() override {
         InstallOntoHost::SetUp();
         if (IsSkipped()) return;
-        startHosts(3);
+        startHosts(2);
     }
 };
 
@@ -599,7 +596,7 @@ TEST_F(ManyHostInstall, HostsSideBySidePushAtOnceInWholeTaggedLines) {
     EXPECT_GT(expectTaggedLinesWhole(r.err, "status"), 0u) << r.err;
     for (int i = 0; i < hostCount_; ++i) {
         const std::string& name = names_[size_t(i)];
-        EXPECT_TRUE(contains(r.err, "\n" + name + ": BIN:generic") &&
+        EXPECT_TRUE(contains(r.err, "\n" + name + ": BIN:") &&
                     contains(r.err, " --> " + name + "\n"))
             << r.err;
         EXPECT_TRUE(contains(r.out, " " + name + ": " + (i ? "5" : "6") +
