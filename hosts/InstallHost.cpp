@@ -9,7 +9,7 @@
 #include "model/InstallType.h"
 
 int sshExeSearchFailed = 0;
-int doNotBlock = 0;
+thread_local int doNotBlock = 0;
 const Str EMPTY;
 const Str ROOT("root");
 const Str BEG_OF_STREAM("BEG_OF_STREAM");

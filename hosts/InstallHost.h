@@ -190,8 +190,9 @@ QS_ARRAY_LABEL(InstallHost*, "ptArray.InstallHost_p");
 // then exits with 77 at once.
 extern int sshExeSearchFailed;
 // Set around commands to OS/2 hosts: reads do not block, and the first
-// read of a socket waits at most 30 seconds.
-extern int doNotBlock;
+// read of a socket waits at most 30 seconds. Each thread its own: hosts
+// worked on side by side set and restore it around their own commands.
+extern thread_local int doNotBlock;
 extern const Str EMPTY;
 extern const Str ROOT;              // "root"
 extern const Str BEG_OF_STREAM;     // "BEG_OF_STREAM"
