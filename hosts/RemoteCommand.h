@@ -95,14 +95,15 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
 
 // Waits for the child of the last kind-1 channel not yet waited for, and
 // reaps any earlier one that has ended (the child of a buffered read that
-// fed the command). Exit status 77 of an ssh child (its program does not
-// exist) sets sshExeSearchFailed. Returns the exit status (128 + signal for
-// a killed child), -1 when there was none. A child still running after
-// commandIdleLimit() seconds is killed.
+// fed the command); each only among the calling thread's own children. Exit status 77 of an ssh
+// child (its program does not exist) sets sshExeSearchFailed. Returns the exit status (128 + signal
+// for a killed child), -1 when there was none. A child still running after commandIdleLimit()
+// seconds is killed.
 int finishChild();
 // The same for the child pid (several commands may run at once).
 int finishChild(pid_t pid);
-// The child of the last kind-1 channel opened; -1 when none is running.
+// The child of the last kind-1 channel this thread opened; -1 when none
+// is running.
 pid_t lastChildPid();
 // Kills the child pid of a kind-1 channel (a command given up).
 void killChild(pid_t pid);
