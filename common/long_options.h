@@ -4,6 +4,7 @@
 // the value of an option that takes one, and not after "--".
 #pragma once
 
+#include <cstdio>
 #include <cstring>
 
 enum class LongOption { NONE, HELP, VERSION };
@@ -28,4 +29,24 @@ inline LongOption longOption(int argc, char* const* argv, const char* shortOptio
         }
     }
     return LongOption::NONE;
+}
+
+// Answers a --help (through help, given argv[0]) or --version among the arguments on
+// standard output, without any other work. Returns the status to exit
+// with (writeFailed when standard output took the answer badly), or -1
+// when neither was given.
+inline int answerLongOption(int argc, char* const* argv, const char* shortOptions,
+                            const char* program, const char* version,
+                            void (*help)(const char* argv0), int writeFailed) {
+    switch (longOption(argc, argv, shortOptions)) {
+        case LongOption::HELP:
+            help(argv[0]);
+            break;
+        case LongOption::VERSION:
+            std::printf("%s (quillset) %s\n", program, version);
+            break;
+        case LongOption::NONE:
+            return -1;
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : writeFailed;
 }

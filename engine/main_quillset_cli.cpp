@@ -45,26 +45,17 @@ const char kHelpMore[] =
     "    --help  this text;  --version  the version\n"
     " The manual page quillset_cli(8) tells the rest.\n";
 
-// --help and --version answer on standard output without any other work
-// (and without being root).
-void answerLongOption(int argc, char** argv) {
-    switch (longOption(argc, argv, "a:c:di:IPp:yz:Z:")) {
-        case LongOption::HELP:
-            std::printf("%s\n%s", quillset_cli_usage, kHelpMore);
-            break;
-        case LongOption::VERSION:
-            std::printf("quillset_cli (quillset) %s\n", QS_VERSION);
-            break;
-        case LongOption::NONE:
-            return;
-    }
-    std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2);
+void printHelp(const char*) {
+    std::printf("%s\n%s", quillset_cli_usage, kHelpMore);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    answerLongOption(argc, argv);
+    // --help and --version need neither root nor any other work.
+    int answered =
+        answerLongOption(argc, argv, "a:c:di:IPp:yz:Z:", "quillset_cli", QS_VERSION, printHelp, 2);
+    if (answered >= 0) return answered;
     t.restart();
     qrx_init(nullptr);  // the installer registers no types of its own
     qrx_client_init();

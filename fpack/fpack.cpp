@@ -25,26 +25,17 @@ const char kHelp[] =
     "Exit status: 0 success, 1 failure, 2 success with messages, 3 failure with\n"
     "messages. The manual pages fpack(1) and fpack-description(5) tell the rest.\n";
 
-// --help and --version answer on standard output; the short options keep
-// their meanings.
-int answerLongOption(int argc, char** argv) {
-    switch (longOption(argc, argv, "C:Pphursnum:D:bRvlU:IN:Ff:e")) {
-        case LongOption::HELP:
-            fp_usage(stdout, argv[0]);
-            std::fputs(kHelp, stdout);
-            break;
-        case LongOption::VERSION:
-            std::printf("fpack (quillset) %s\n", QS_VERSION);
-            break;
-        case LongOption::NONE:
-            return -1;
-    }
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+void printHelp(const char* argv0) {
+    fp_usage(stdout, argv0);
+    std::fputs(kHelp, stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int status = answerLongOption(argc, argv);
+    // --help and --version answer on standard output; the short options
+    // keep their meanings.
+    int status = answerLongOption(argc, argv, "C:Pphursnum:D:bRvlU:IN:Ff:e", "fpack", QS_VERSION,
+                                  printHelp, 1);
     return status >= 0 ? status : fp_main(argc, argv);
 }

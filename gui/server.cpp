@@ -39,20 +39,8 @@ const char kHelpMore[] =
     "    --help  this text;  --version  the version\n"
     " The manual page quillset(8) tells the rest.\n";
 
-// --help and --version answer on standard output before a display or the
-// root check is needed.
-void answerLongOption(int argc, char** argv) {
-    switch (longOption(argc, argv, "A:a:c:i:p:Q:Rz:Z:")) {
-        case LongOption::HELP:
-            std::printf("%s\n\n%s", kUsage, kHelpMore);
-            break;
-        case LongOption::VERSION:
-            std::printf("quillset (quillset) %s\n", QS_VERSION);
-            break;
-        case LongOption::NONE:
-            return;
-    }
-    std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2);
+void printHelp(const char*) {
+    std::printf("%s\n\n%s", kUsage, kHelpMore);
 }
 
 char* literal(const char* text) {
@@ -91,7 +79,10 @@ struct NewArgv {
 }  // namespace
 
 int main(int argc, char** argv) {
-    answerLongOption(argc, argv);
+    // --help and --version need neither a display nor root.
+    int answered =
+        answerLongOption(argc, argv, "A:a:c:i:p:Q:Rz:Z:", "quillset", QS_VERSION, printHelp, 2);
+    if (answered >= 0) return answered;
     rootCheck(1);
     qrx_init(nullptr);
     qrx_client_init();
