@@ -71,16 +71,10 @@ bool contains(const std::string& text, const std::string& part) {
 
 // The lines of text that hold word, for the message of a failing check.
 std::string linesWith(const std::string& text, const std::string& word) {
-    std::string lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (contains(line, word)) lines += line + "\n";
-        at = end + 1;
-    }
-    return lines;
+    std::string found;
+    for (const std::string& line : testutil::lines(text))
+        if (contains(line, word)) found += line + "\n";
+    return found;
 }
 
 TEST(PrivateHostHarness, WritesUnderAPrivateDirectoryAreSeenOnlyThroughTheServer) {
@@ -474,12 +468,7 @@ class ManyHostInstall : public InstallOntoHost {
         std::set<std::string> underWay;
         size_t most = 0;
         std::string starting;  // host whose command line comes next
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(at, end - at);
-            at = end + 1;
+        for (const std::string& line : testutil::lines(text)) {
             if (!starting.empty() && contains(line, " -u -;")) underWay.insert(starting);
             most = std::max(most, underWay.size());
             starting.clear();
@@ -497,12 +486,7 @@ class ManyHostInstall : public InstallOntoHost {
     // only: lines of two hosts never mix. Returns how many were tagged.
     size_t expectTaggedLinesWhole(const std::string& text, const std::string& what) const {
         size_t tagged = 0;
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(at, end - at);
-            at = end + 1;
+        for (const std::string& line : testutil::lines(text)) {
             for (const std::string& name : names_) {
                 if (line.rfind(name + ": ", 0) != 0) continue;
                 ++tagged;

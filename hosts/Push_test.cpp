@@ -235,7 +235,10 @@ TEST_F(PushTest, EngineCopyThatIsNotExactlyTheBundlesAbortsThePush) {
         EXPECT_TRUE(host.callsWith("-u -").empty());
         // Without its marker line the directory may still have been made
         // (the line lost with the connection): removed only when it is
-        // private to the account.
+        // private to the account. "/tmp/quillset." is only the prefix of
+        // the run's private directory (12 random characters follow, made by
+        // a mkdir that refuses an existing name, mode 0700, owner checked);
+        // nothing is written under a fixed name.
         EXPECT_EQ(host.callsWith("rm -rf '/tmp/quillset.").size(), 1u);
         EXPECT_EQ(host.callsWith(") rm -rf '/tmp/quillset.").size(), c.removed ? 0u : 1u);
         EXPECT_EQ(host.getEngineDir(), "");

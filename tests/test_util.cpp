@@ -198,4 +198,16 @@ std::string cksumOf(const std::string& data) {
     return r.out.substr(0, end == std::string::npos ? 0 : end + 1);
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
 }  // namespace testutil

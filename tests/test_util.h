@@ -83,4 +83,7 @@ std::string randomBytes(size_t n, unsigned seed);
 // what cksum printed on a host.
 std::string cksumOf(const std::string& data);
 
+// The lines of text, without their line ends.
+std::vector<std::string> lines(const std::string& text);
+
 }  // namespace testutil
