@@ -43,14 +43,15 @@ void registerExisting(const InstallOperation& op, const InstallHost& host, const
                       pack.pathToDescription(), note);
 }
 
-// Checked before each operation on each host; the first time it holds,
-// the user hears that the rest of the list is left out.
-// A signal ends the list at once; a front end's stop request lets the
-// operation under way end first (it is checked between operations too).
+// A push streamed to several hosts at once: a step of the list of its own.
 bool isMergedPush(const InstallOperation& op) {
     return op.kind == PUSH_FILEPACK && op.list.length();
 }
 
+// Checked before each operation on each host; the first time it holds,
+// the user hears that the rest of the list is left out.
+// A signal ends the list at once; a front end's stop request lets the
+// operation under way end first (it is checked between operations too).
 bool stopHere(int opIndex) {
     if (interruptSignal()) {
         dbFile << "Interrupted: operations from " << opIndex << " on not done." << std::endl;
@@ -125,6 +126,8 @@ void HostGroup::pushToAll(const InstallOperation& op, const Array<InstallHost*>&
     }
 }
 
+// Where the step starting at from ends: after a merged push alone, or
+// after the run of ordinary operations up to the next one.
 int toDoStepEnd(const Array<InstallOperation>& ops, int from) {
     if (from >= ops.length()) return from;
     if (isMergedPush(ops[from])) return from + 1;
