@@ -126,8 +126,6 @@ void HostGroup::pushToAll(const InstallOperation& op, const Array<InstallHost*>&
     }
 }
 
-// Where the step starting at from ends: after a merged push alone, or
-// after the run of ordinary operations up to the next one.
 int toDoStepEnd(const Array<InstallOperation>& ops, int from) {
     if (from >= ops.length()) return from;
     if (isMergedPush(ops[from])) return from + 1;
