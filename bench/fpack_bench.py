@@ -14,9 +14,11 @@ decoder (bench_io) against `lz4 -1`; and fpack's peak resident size.
 Every comparison runs once per round, the tool and fpack one after the
 other, for N rounds (default 5); the figures are medians. Wall time sets
 the ratios; CPU time (user plus system, which other work on a shared
-machine disturbs less) is printed beside it. A second fpack (an earlier
-build) is timed in the same rounds. Each install is checked against the
-source tree once, and the second fpack installs the block of the first.
+machine disturbs less) is printed beside it, and beside each ratio of two
+timings the ratio of their CPU times and the range of its round-by-round
+values. A second fpack (an earlier build) is timed in the same rounds.
+Each install is checked against the source tree once, and the second
+fpack installs the block of the first.
 
 Needs root: the tmpfs, the loop device and the ext4 image are made here
 and removed at the end, also after a failure or a signal.
@@ -306,7 +308,14 @@ def report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles):
 
     def ratio_row(label, num, den, target, le=True):
         """A row when both figures were measured (num and den are names of
-        timings, or numbers)."""
+        timings, or numbers). Two timings also give the ratio of their CPU
+        times and the range of the ratios round by round: the two ran side
+        by side, so a round that other work disturbed shows there."""
+        extra = ""
+        if isinstance(num, str) and isinstance(den, str) and num in t.wall and den in t.wall:
+            rounds = [a / b for a, b in zip(t.wall[num], t.wall[den])]
+            extra = "%7.2f %6.2f-%.2f" % (t.median_cpu(num) / t.median_cpu(den),
+                                         min(rounds), max(rounds))
         if isinstance(num, str):
             if num not in t.wall:
                 return
@@ -317,7 +326,7 @@ def report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles):
             den = t.median(den)
         r = num / den
         ok = r <= target if le else r >= target
-        rows.append((label, r, ("<= " if le else ">= ") + "%.2f" % target, ok))
+        rows.append((label, r, ("<= " if le else ">= ") + "%.2f" % target, ok, extra))
 
     print("tree: %d files, %d bytes; medians of %d rounds" % (nfiles, nbytes, args.runs))
     print()
@@ -361,9 +370,9 @@ def report(t, args, codec, corpora, fses, wide_rss, nbytes, nfiles):
         rss = max(peak_rss(t, tag), wide_rss.get(tag, 0))
         if rss:
             ratio_row("%s peak RSS, MB" % tag, rss, 1024, RSS_LIMIT_KB / 1024)
-    print("%-44s %7s %9s" % ("ratio", "", "target"))
-    for label, r, target, ok in rows:
-        print("%-44s %7.2f %9s  %s" % (label, r, target, "met" if ok else "MISSED"))
+    print("%-44s %7s %9s  %-6s %7s %-11s" % ("ratio", "", "target", "", "cpu", " rounds"))
+    for label, r, target, ok, extra in rows:
+        print("%-44s %7.2f %9s  %-6s %s" % (label, r, target, "met" if ok else "MISSED", extra))
 
 
 def wide_tree_rss(t, args, ram):

@@ -81,22 +81,41 @@ void sp_end(sp_walk* w) {
     w->fd = -1;
 }
 
-int sp_open_dir(const char* path, size_t root, size_t end, size_t* failed) {
-    sp_walk w;
-    *failed = root;
-    if (sp_begin(&w, path, root) != 0) return -1;
+namespace {
+
+// Takes the walk on to path[0..end): its descriptor, or -1 with errno and
+// *failed (the walk then ended).
+int walk_to(sp_walk* w, const char* path, size_t end, size_t* failed) {
     size_t comp, len;
     int rc;
-    while ((rc = sp_step(&w, path, end, &comp, &len)) == 0) {
+    while ((rc = sp_step(w, path, end, &comp, &len)) == 0) {
     }
     if (rc < 0) {
         int err = errno;
         *failed = comp + len;
-        sp_end(&w);
+        sp_end(w);
         errno = err;
         return -1;
     }
-    return w.fd;
+    return w->fd;
+}
+
+}  // namespace
+
+int sp_open_dir(const char* path, size_t root, size_t end, size_t* failed) {
+    sp_walk w;
+    *failed = root;
+    if (sp_begin(&w, path, root) != 0) return -1;
+    return walk_to(&w, path, end, failed);
+}
+
+int sp_open_dir_from(int dirfd, const char* path, size_t done, size_t end, size_t* failed) {
+    sp_walk w;
+    *failed = done;
+    w.done = done;
+    w.fd = fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+    if (w.fd < 0) return -1;
+    return walk_to(&w, path, end, failed);
 }
 
 bool sp_has_dotdot(const char* path) {

@@ -38,6 +38,10 @@ void sp_end(sp_walk* w);
 // could not be entered.
 int sp_open_dir(const char* path, size_t root, size_t end, size_t* failed);
 
+// The same, walked on from dirfd, an open directory that the walk to
+// path[0..done) reached (dirfd stays the caller's).
+int sp_open_dir_from(int dirfd, const char* path, size_t done, size_t end, size_t* failed);
+
 // True when a component of path is "..".
 bool sp_has_dotdot(const char* path);
 

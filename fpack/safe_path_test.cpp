@@ -61,17 +61,28 @@ TEST(SafePath, OpensDirectoriesBelowTheRootWithoutFollowingLinks) {
     };
     for (const Case& c : cases) {
         std::string path = c.base + c.rest;
-        size_t failed = 0;
-        errno = 0;
-        int fd = sp_open_dir(path.c_str(), c.base.size(), path.size(), &failed);
-        if (c.err == 0) {
-            EXPECT_GE(fd, 0) << path << ": " << strerror(errno);
-            EXPECT_TRUE(same_inode(fd, path)) << path;
-            if (fd >= 0) close(fd);
-        } else {
-            EXPECT_EQ(fd, -1) << path;
-            EXPECT_EQ(errno, c.err) << path << ": " << strerror(errno);
-            EXPECT_EQ(path.substr(0, failed), c.base + c.stop) << path;
+        // From the root, and on from a descriptor of it (which stays open).
+        int base = open(c.base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        for (bool from : {false, true}) {
+            if (from && base < 0) continue;
+            size_t failed = 0;
+            errno = 0;
+            int fd = from
+                         ? sp_open_dir_from(base, path.c_str(), c.base.size(), path.size(), &failed)
+                         : sp_open_dir(path.c_str(), c.base.size(), path.size(), &failed);
+            if (c.err == 0) {
+                EXPECT_GE(fd, 0) << path << ": " << strerror(errno);
+                EXPECT_TRUE(same_inode(fd, path)) << path;
+                if (fd >= 0) close(fd);
+            } else {
+                EXPECT_EQ(fd, -1) << path;
+                EXPECT_EQ(errno, c.err) << path << ": " << strerror(errno);
+                EXPECT_EQ(path.substr(0, failed), c.base + c.stop) << path;
+            }
+        }
+        if (base >= 0) {
+            EXPECT_EQ(fcntl(base, F_GETFD), FD_CLOEXEC) << path << ": the caller's descriptor";
+            close(base);
         }
     }
 }

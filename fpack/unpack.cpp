@@ -411,6 +411,26 @@ void dir_cache_drop(fp_ctxt* ct) {
     }
 }
 
+dir_slot* cached_dir(fp_ctxt* ct, const char* dir) {
+    dir_slot* slot = &state(ct)->cache[hash_name(dir) & (kDirCache - 1)];
+    return slot->fd >= 0 && strcmp(slot->path, dir) == 0 ? slot : nullptr;
+}
+
+// Opens dir (path[0..end)) from the deepest directory above it, at or below
+// root, that the cache holds (that walk came from the same root), else from
+// root: a new directory then costs one open, not one per component.
+int walk_dir(fp_ctxt* ct, const char* path, char* dir, size_t end, size_t* failed) {
+    size_t root = walk_root(ct, path, end);
+    for (size_t k = end; k-- > root;) {
+        if (dir[k] != '/' || k == 0 || dir[k - 1] == '/') continue;
+        dir[k] = '\0';
+        const dir_slot* above = cached_dir(ct, dir);
+        dir[k] = '/';
+        if (above != nullptr) return sp_open_dir_from(above->fd, path, k, end, failed);
+    }
+    return sp_open_dir(path, root, end, failed);
+}
+
 // The directory path[0..end), walked from its root without following a
 // link: its entry in the cache, valid until the next call (dup the
 // descriptor to keep it longer), or null with errno and *failed the length
@@ -424,9 +444,10 @@ const dir_slot* dest_dir(fp_ctxt* ct, const char* path, size_t end, size_t* fail
     char dir[FP_PATH_MAX + 1];
     memcpy(dir, path, end);
     dir[end] = '\0';
+    dir_slot* hit = cached_dir(ct, dir);
+    if (hit != nullptr) return hit;
     dir_slot* slot = &state(ct)->cache[hash_name(dir) & (kDirCache - 1)];
-    if (slot->fd >= 0 && strcmp(slot->path, dir) == 0) return slot;
-    int fd = sp_open_dir(path, walk_root(ct, path, end), end, failed);
+    int fd = walk_dir(ct, path, dir, end, failed);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
         int err = errno;
@@ -443,8 +464,8 @@ const dir_slot* dest_dir(fp_ctxt* ct, const char* path, size_t end, size_t* fail
 
 // Forgets what the cache knows of directory `path`, whose mode changed.
 void dir_cache_forget(fp_ctxt* ct, const char* path) {
-    dir_slot* slot = &state(ct)->cache[hash_name(path) & (kDirCache - 1)];
-    if (slot->fd < 0 || strcmp(slot->path, path) != 0) return;
+    dir_slot* slot = cached_dir(ct, path);
+    if (slot == nullptr) return;
     close(slot->fd);
     slot->fd = -1;
 }
