@@ -126,6 +126,8 @@ Run installInto(const testutil::TempDir& root, const std::string& host,
         std::exit(1);
     }
     run.log = readLog(log);
+    static int kept = 0;
+    testutil::run({"cp", log, "/tmp/i16s_log_" + std::to_string(kept++)});
     return run;
 }
 

@@ -285,13 +285,9 @@ void HostGroup::cleanUp() {
         else if (op.kind != RM_FILE && (op.kind < GET_FROM || op.kind > ALREADY_INSTALLED))
             dbFile << "bogus operation!!!" << std::endl;
     }
-    if (hostLimit() > 1 && hosts.length() > 1) {
-        std::vector<std::string> names;
-        for (int h = 0; h < hosts.length(); ++h) names.push_back(hosts[h]->getName().str());
-        runSideBySide(names, hostLimit(), [&](size_t h) { cleanUpHost(*hosts[int(h)]); });
-    } else {
-        for (int h = 0; h < hosts.length(); ++h) cleanUpHost(*hosts[h]);
-    }
+    std::vector<std::string> names;
+    for (int h = 0; h < hosts.length(); ++h) names.push_back(hosts[h]->getName().str());
+    forEachHost(names, [&](size_t h) { cleanUpHost(*hosts[int(h)]); });
     while (hosts.length()) delete hosts.pop();
     entries = Array<HostGroupEntry>();
     ops = Array<InstallOperation>();
