@@ -8,6 +8,7 @@
 // figures are set against pushes x 2 s.
 //
 // Run as root from a built tree. Usage: install_time [repetitions]
+// (INSTALL_TIME_LOGS=dir keeps the debug logs).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +127,11 @@ Run installInto(const testutil::TempDir& root, const std::string& host,
         std::exit(1);
     }
     run.log = readLog(log);
+    // INSTALL_TIME_LOGS=dir keeps each run's debug log there, to see where
+    // the time went.
+    static int kept = 0;
+    if (const char* dir = std::getenv("INSTALL_TIME_LOGS"))
+        testutil::run({"cp", log, std::string(dir) + "/run-" + std::to_string(kept++) + ".log"});
     return run;
 }
 

@@ -282,11 +282,6 @@ void HostGroup::handleReboots() {
 }
 
 void CleanUp() {
-    // The engines copied for this run go with their private directories.
-    if (hostGroups.entries.length()) {
-        Array<InstallHost*>& hosts = hostGroups.entries[0].hosts;
-        for (int h = 0; h < hosts.length(); ++h) hosts[h]->removeEngineDir();
-    }
     // cleanUp leaves the group without hosts, entries and operations.
     hostGroups.cleanUp();
     closeSshMasters();

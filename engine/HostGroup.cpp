@@ -7,6 +7,7 @@
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
+#include "engine/HostWorkers.h"
 #include "engine/Timer.h"
 #include "hosts/HostMessages.h"
 #include "model/Catalog.h"
@@ -279,19 +280,14 @@ void HostGroup::cleanUp() {
     Array<InstallHost*>& hosts = entries.length() ? entries[0].hosts : none;
     for (int i = 0; i < ops.length(); ++i) {
         const InstallOperation& op = ops[i];
-        InstallHost* host = getHost(op.host);
-        if (!host) {
+        if (!getHost(op.host))
             dbFile << "Can't find host for op " << i << std::endl;
-            continue;
-        }
-        if (op.kind == RM_FILE) {
-            if (host->isOS2()) host->rmFile(host->getToolsLoc().before('/'), "MNTOOLS");
-            host->rmFiles(op.list);
-        } else if (op.kind < GET_FROM || op.kind > ALREADY_INSTALLED) {
+        else if (op.kind != RM_FILE && (op.kind < GET_FROM || op.kind > ALREADY_INSTALLED))
             dbFile << "bogus operation!!!" << std::endl;
-        }
     }
-    if (!carriedOut) removeMadeDirectories();
+    std::vector<std::string> names;
+    for (int h = 0; h < hosts.length(); ++h) names.push_back(hosts[h]->getName().str());
+    forEachHost(names, [&](size_t h) { cleanUpHost(*hosts[int(h)]); });
     while (hosts.length()) delete hosts.pop();
     entries = Array<HostGroupEntry>();
     ops = Array<InstallOperation>();
@@ -301,21 +297,29 @@ void HostGroup::cleanUp() {
     dbFile << "Done executing any RM_FILE commands." << std::endl;
 }
 
-void HostGroup::removeMadeDirectories() {
-    for (int h = 0; entries.length() && h < entries[0].hosts.length(); ++h) {
-        InstallHost& host = *entries[0].hosts[h];
-        std::vector<Str> dirs;
-        for (int i = 0; i < made.length(); ++i)
-            if (made[i].host == host.getName()) dirs.push_back(made[i].path);
-        if (dirs.empty()) continue;
-        // Children first; rmdir leaves any directory that is not empty, so
-        // nothing put there meanwhile is lost.
-        std::stable_sort(dirs.begin(), dirs.end(),
-                         [](const Str& a, const Str& b) { return a.length() > b.length(); });
-        Array<Str> list;
-        for (const Str& d : dirs) list.put(d);
-        dbFile << "removing the directories the check phase made on " << host.getName()
-               << std::endl;
-        host.rmDirs(list);
+void HostGroup::cleanUpHost(InstallHost& host) {
+    // The engine copied for this run goes with its private directory.
+    host.removeEngineDir();
+    for (int i = 0; i < ops.length(); ++i) {
+        const InstallOperation& op = ops[i];
+        if (op.kind != RM_FILE || op.host != host.getName()) continue;
+        if (host.isOS2()) host.rmFile(host.getToolsLoc().before('/'), "MNTOOLS");
+        host.rmFiles(op.list);
     }
+    if (!carriedOut) removeMadeDirectories(host);
+}
+
+void HostGroup::removeMadeDirectories(InstallHost& host) {
+    std::vector<Str> dirs;
+    for (int i = 0; i < made.length(); ++i)
+        if (made[i].host == host.getName()) dirs.push_back(made[i].path);
+    if (dirs.empty()) return;
+    // Children first; rmdir leaves any directory that is not empty, so
+    // nothing put there meanwhile is lost.
+    std::stable_sort(dirs.begin(), dirs.end(),
+                     [](const Str& a, const Str& b) { return a.length() > b.length(); });
+    Array<Str> list;
+    for (const Str& d : dirs) list.put(d);
+    dbFile << "removing the directories the check phase made on " << host.getName() << std::endl;
+    host.rmDirs(list);
 }

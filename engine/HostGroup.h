@@ -108,9 +108,10 @@ class HostGroup {
     void tellSummary(std::ostream& out) const;
     // Reboots the hosts that asked for it, once the user has agreed.
     void handleReboots();
-    // Runs the removals planned for the end and, when the run did not go on
-    // to its end, removes the directories the check phase made; then
-    // deletes every host.
+    // On each host, up to hostLimit() side by side: removes the engine
+    // copied for the run, runs the removals planned for the end and, when
+    // the run did not go on to its end, removes the directories the check
+    // phase made. Then deletes every host.
     void cleanUp();
 
     void setFailure() { failure = 1; }
@@ -122,7 +123,12 @@ class HostGroup {
     }
 
   private:
-    void removeMadeDirectories();
+    // Hosts scouted side by side; false (nothing done) where they go one by one.
+    bool scoutSideBySide();
+    // The check of what planning found, after every host was scouted.
+    void checkStates();
+    void cleanUpHost(InstallHost& host);
+    void removeMadeDirectories(InstallHost& host);
     void pushToAll(const InstallOperation& op, const Array<InstallHost*>& hosts);
     void doOp(const InstallOperation& op, InstallHost& host);
     bool doInTurn(const std::vector<InstallOperation>& run, int from,
@@ -137,8 +143,8 @@ int toDoStepEnd(const Array<InstallOperation>& ops, int from);
 
 extern HostGroup hostGroups;
 
-// End of a run: the planned removals, then an empty host group and
-// failure list.
+// End of a run: each host's clean-up (HostGroup::cleanUp), the ssh
+// connections closed, then an empty host group and failure list.
 void CleanUp();
 
 // Plans PC host entries[0].hosts[hostIndex]: a push per target platform

@@ -54,3 +54,12 @@ void runSideBySide(const std::vector<std::string>& names, int limit,
     }
     for (std::thread& w : workers) w.join();
 }
+
+void forEachHost(const std::vector<std::string>& names,
+                 const std::function<void(std::size_t)>& work) {
+    if (hostLimit() > 1 && names.size() > 1 && !engineLockHeld()) {
+        runSideBySide(names, hostLimit(), work);
+        return;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) work(i);
+}

@@ -18,3 +18,9 @@ int setHostLimit(int limit);
 // Returns when every call has returned. The caller must not hold the lock.
 void runSideBySide(const std::vector<std::string>& names, int limit,
                    const std::function<void(std::size_t)>& work);
+
+// work(i) for every name: side by side as runSideBySide with the limit of
+// hostLimit(), or, with a limit of one, a single name or in a host's
+// worker already, in order in the calling thread.
+void forEachHost(const std::vector<std::string>& names,
+                 const std::function<void(std::size_t)>& work);

@@ -104,4 +104,55 @@ TEST(HostWorkers, StatusLinesAreWholeAndTagged) {
     EXPECT_EQ(got, want);
 }
 
+// Side by side only where it can be: at a limit of one, for a single name
+// and inside a worker (which holds the lock a new worker would wait for)
+// the names go in order in the calling thread, untagged.
+TEST(HostWorkers, ForEachHostInOrderWhereNotSideBySide) {
+    struct Case {
+        int limit;
+        std::vector<std::string> names;
+        bool inWorker;
+        bool sideBySide;
+    };
+    const Case cases[] = {{1, {"a", "b", "c"}, false, false},
+                          {8, {"a"}, false, false},
+                          {8, {"a", "b", "c"}, true, false},
+                          {2, {"a", "b", "c"}, false, true}};
+    for (const Case& c : cases) {
+        int old = setHostLimit(c.limit);
+        std::vector<std::string> order;
+        std::set<std::thread::id> threads;
+        bool tagged = false;
+        auto run = [&] {
+            forEachHost(c.names, [&](size_t i) {
+                order.push_back(c.names[i]);
+                threads.insert(std::this_thread::get_id());
+                tagged = tagged || lineTag() == c.names[i] + ": ";
+            });
+        };
+        std::thread::id caller = std::this_thread::get_id();
+        if (c.inWorker) {
+            // Bounded by the test's own time-out: a deadlock would hang here.
+            runSideBySide({"outer"}, 1, [&](size_t) {
+                caller = std::this_thread::get_id();
+                LineTag none("");
+                run();
+            });
+        } else {
+            run();
+        }
+        setHostLimit(old);
+        std::multiset<std::string> got(order.begin(), order.end());
+        EXPECT_EQ(got, std::multiset<std::string>(c.names.begin(), c.names.end()));
+        if (c.sideBySide) {
+            EXPECT_TRUE(tagged) << c.limit;
+            EXPECT_EQ(threads.count(caller), 0u) << c.limit;
+        } else {
+            EXPECT_EQ(order, c.names) << c.limit;
+            EXPECT_FALSE(tagged) << c.limit;
+            EXPECT_EQ(threads, std::set<std::thread::id>{caller}) << c.limit;
+        }
+    }
+}
+
 }  // namespace

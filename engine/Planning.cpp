@@ -2,10 +2,14 @@
 // and filing operations in the host group.
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
 #include "engine/HostGroup.h"
+#include "engine/HostWorkers.h"
 #include "engine/Platform.h"
 #include "framework/qrx_exception.h"
 #include "hosts/HostMessages.h"
@@ -91,6 +95,10 @@ void HostGroup::figureOutWhatToDo() {
     Array<Str> paths;
     for (int i = 0; i < InstallType::data.length(); ++i) paths.put(Str());
     dbFile << "Gathering and processing install data" << std::endl;
+    if (scoutSideBySide()) {
+        checkStates();
+        return;
+    }
     for (int i = 0; i < entries[0].hosts.length(); ++i) {
         InstallHost& host = *entries[0].hosts[i];
         Message inspecting = catalogMessage(InstallOpsCatalog, 8, Array<Str>().put(host.getName()));
@@ -107,6 +115,42 @@ void HostGroup::figureOutWhatToDo() {
             entries[0].processScoutInfo(host, host.scoutForInstall());
         }
     }
+    checkStates();
+}
+
+bool HostGroup::scoutSideBySide() {
+    const Array<InstallHost*>& hosts = entries[0].hosts;
+    if (hostLimit() <= 1 || hosts.length() < 2) return false;
+    // A PC host is looked at in ways of its own, which keep to the order.
+    for (int i = 0; i < hosts.length(); ++i)
+        if (hosts[i]->pcInstall()) return false;
+    // Scripts and what the hosts say are dealt with host after host, as
+    // when the hosts went one by one; only the runs overlap.
+    std::vector<Str> scripts, outputs(size_t(hosts.length()));
+    std::vector<std::string> names;
+    for (int i = 0; i < hosts.length(); ++i) {
+        scripts.push_back(hosts[i]->scoutScript());
+        names.push_back(hosts[i]->getName().str());
+    }
+    std::exception_ptr failed;
+    runSideBySide(names, hostLimit(), [&](size_t i) {
+        InstallHost& host = *hosts[int(i)];
+        Message inspecting = catalogMessage(InstallOpsCatalog, 8, Array<Str>().put(host.getName()));
+        milestone(inspecting.qrx_msg());
+        try {
+            outputs[i] = host.runScout(scripts[i]);
+        } catch (...) {
+            // Not thrown through the worker; the first goes on to the caller.
+            if (!failed) failed = std::current_exception();
+        }
+    });
+    if (failed) std::rethrow_exception(failed);
+    for (int i = 0; i < hosts.length(); ++i)
+        entries[0].processScoutInfo(*hosts[i], outputs[size_t(i)]);
+    return true;
+}
+
+void HostGroup::checkStates() {
     dbFile << "Checking for errors:" << std::endl;
     const OperationInfo& index = runIndex();
     for (int j = 0; j < entries.length(); ++j) {

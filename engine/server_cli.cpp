@@ -65,28 +65,39 @@ void applyHostLimit() {
     dbFile << "Hosts worked on at once: " << hosts << "." << std::endl;
 }
 
-void zpiBuildHost(const Str& name) {
-    dbFile << "Processing host " << name << "..." << std::endl;
-    InstallHost* host = getInstallHostObject(name, "root", nullptr, DEFAULT_ACCESS, nullptr);
-    if (host)
-        hostGroups.addHost(host);
-    else
-        hostFailures.addFailure(name, catalogMessage(InstallOpsCatalog, 95));
+void zpiBuildHosts(const std::vector<Str>& names) {
+    // Each host is reached and identified on its own, side by side; they
+    // join the group in the order named.
+    std::vector<std::string> tags;
+    for (const Str& name : names) tags.push_back(name.str());
+    std::vector<InstallHost*> built(names.size(), nullptr);
+    forEachHost(tags, [&](size_t i) {
+        dbFile << "Processing host " << names[i] << "..." << std::endl;
+        built[i] = getInstallHostObject(names[i], "root", nullptr, DEFAULT_ACCESS, nullptr);
+    });
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (built[i])
+            hostGroups.addHost(built[i]);
+        else
+            hostFailures.addFailure(names[i], catalogMessage(InstallOpsCatalog, 95));
+    }
 }
 
-void zpiBuildHosts() {
+std::vector<Str> hostWordNames() {
+    std::vector<Str> names;
     for (int i = 0; i < argInfo.hosts.length(); ++i) {
         Str name = hostWordName(argInfo.hosts[i]);
         if (name.empty()) continue;
         // A host named twice, or the server named again, is one host.
         bool seen = name == argInfo.serverName || hostGroups.getHost(name);
-        for (int j = 0; j < i && !seen; ++j) seen = hostWordName(argInfo.hosts[j]) == name;
+        for (size_t j = 0; j < names.size() && !seen; ++j) seen = names[j] == name;
         if (seen) {
             dbFile << "Host " << name << " named again: installed once." << std::endl;
             continue;
         }
-        zpiBuildHost(name);
+        names.push_back(name);
     }
+    return names;
 }
 
 void zpi_install_check(int argc, char** argv, std::ostream& out) {
@@ -101,8 +112,9 @@ void zpi_install_check(int argc, char** argv, std::ostream& out) {
         out << catalogMessage(InstallOpsCatalog, 78);
         dbFile << "Missing ZPI host argument." << std::endl;
     } else {
-        zpiBuildHost(argInfo.serverName);
-        zpiBuildHosts();
+        std::vector<Str> names = hostWordNames();
+        names.insert(names.begin(), argInfo.serverName);
+        zpiBuildHosts(names);
     }
     hostGroups.figureOutWhatToDo();
     hostFailures.logReasons(dbFile);

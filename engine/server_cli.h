@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ostream>
+#include <vector>
 
 #include "model/Str.h"
 
@@ -18,11 +19,12 @@ void zpi_goodbye();
 // goodbye empties the failure list: 2 when no server was named, 1 when
 // anything failed (hostFailures.anyFailure), otherwise 0.
 int zpiExitStatus();
-// The install host named name (the run's server, or a host word), added
-// to the host group; a host that cannot be built is a recorded failure.
-void zpiBuildHost(const Str& name);
-// The install hosts of the host words (after the server), each name once.
-void zpiBuildHosts();
+// The install hosts named (the run's server, then the host words), reached
+// side by side (forEachHost) and added to the host group in the order
+// given; a host that cannot be built is a recorded failure.
+void zpiBuildHosts(const std::vector<Str>& names);
+// The names of the host words, each once, none the server's.
+std::vector<Str> hostWordNames();
 // The usage text on standard error, then exit status 2.
 [[noreturn]] void serverCliUsage();
 // The setting "@CommandIdleLimit@" (seconds a remote command may go

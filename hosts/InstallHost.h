@@ -73,6 +73,12 @@ class InstallHost {
     // Runs the scout script for every wanted install type and returns its
     // whole output; empty (and nothing run) when there is nothing to scout.
     virtual Str scoutForInstall();
+    // scoutForInstall in two steps: the script (empty when there is
+    // nothing to scout), then its run. Making a script may keep a type's
+    // translated path for the hosts after this one, so scripts are made
+    // host after host; their runs may overlap.
+    Str scoutScript();
+    Str runScout(const Str& script);
     // Pushes the file package of op; 1 on success.
     virtual int pushFilePack(const InstallOperation& op);
     // Runs a product script; 1 when it ran and wrote no error text.

@@ -8,6 +8,7 @@
 
 #include "engine/Args.h"
 #include "engine/HostFailure.h"
+#include "engine/HostWorkers.h"
 #include "engine/InstallOperation.h"
 #include "engine/InstalledLocations.h"
 #include "engine/Platform.h"
@@ -19,6 +20,7 @@
 #include "hosts/Status.h"
 #include "model/Catalog.h"
 #include "model/DebugLog.h"
+#include "model/LineTag.h"
 
 namespace {
 
@@ -435,36 +437,45 @@ std::vector<int> pushFilePackToHosts(const InstallOperation& op,
 
     // Hosts fed from here share one reading of the image; the others (the
     // medium on the host itself or on a third host, a secret line first)
-    // are pushed one by one.
-    std::vector<HostCommand> shared;
-    std::vector<size_t> sharedAt;
-    for (size_t i = 0; i < hosts.size(); ++i) {
+    // are pushed each on its own. What comes before and after the shared
+    // reading is each host's own, so the hosts do it side by side.
+    std::vector<std::string> hostNames;
+    for (InstallHost* host : hosts) hostNames.push_back(host->getName().str());
+    std::vector<HostCommand> prepared(hosts.size());
+    forEachHost(hostNames, [&](size_t i) {
         InstallHost& host = *hosts[i];
         Str command;
         ZapAccount account;
-        if (!preparePush(host, op, command, account)) continue;
+        if (!preparePush(host, op, command, account)) return;
         if (account.used || !streamedFromHere(host)) {
             EngineResult r;
             if (unpack(host, command, op.filePack.pathToImage(), account, r))
                 results[i] = concludePush(host, op, r);
-            continue;
+            return;
         }
-        HostCommand c;
-        c.host = &host;
-        c.command = command + "-" + unpackTail(host);
-        shared.push_back(c);
+        prepared[i].host = &host;
+        prepared[i].command = command + "-" + unpackTail(host);
+    });
+    std::vector<HostCommand> shared;
+    std::vector<size_t> sharedAt;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        if (!prepared[i].host) continue;
+        shared.push_back(prepared[i]);
         sharedAt.push_back(i);
     }
     int blocking = doNotBlock;
     doNotBlock = 1;
     commandsOnHosts(shared, InstallHost::FILE_INPUT, op.filePack.pathToImage());
     doNotBlock = blocking;
-    for (size_t k = 0; k < shared.size(); ++k) {
-        status(shared[k].host->getName() + ":\n ");
+    std::vector<std::string> sharedNames;
+    for (const HostCommand& c : shared) sharedNames.push_back(c.host->getName().str());
+    forEachHost(sharedNames, [&](size_t k) {
+        // Side by side the line's tag names the host.
+        if (lineTag().empty()) status(shared[k].host->getName() + ":\n ");
         EngineResult r;
         r.output = shared[k].output;
         r.errors = shared[k].errors;
         results[sharedAt[k]] = concludePush(*shared[k].host, op, r);
-    }
+    });
     return results;
 }

@@ -116,6 +116,10 @@ int locationFailure(const InstallHost& host, const InstallType& t, const Str& lo
 }  // namespace
 
 Str InstallHost::scoutForInstall() {
+    return runScout(scoutScript());
+}
+
+Str InstallHost::scoutScript() {
     const Configuration& config = argInfo.config;
     Str script = withToolsPath(config.translate(this, "@defaultPath@"), *this) +
                  ";PFN=" + shellWord(probeFile()) + ";HN=" + shellWord(getName()) + ";(\n";
@@ -149,11 +153,15 @@ Str InstallHost::scoutForInstall() {
     script += config.translate(this, "@probeForInstall@");
     if (argInfo.kind == 2 && (isW32() || isOS2()))
         script += config.translate(this, "\n@ConfigureOS@");
+    return script;
+}
 
+Str InstallHost::runScout(const Str& script) {
+    if (script.empty()) return Str();
     Str output, errors;
     int blocking = doNotBlock;
     doNotBlock = 1;
-    runCommand(config.translate(this, "@Shell@"), script, output, errors, STRING_INPUT);
+    runCommand(argInfo.config.translate(this, "@Shell@"), script, output, errors, STRING_INPUT);
     doNotBlock = blocking;
     return output;
 }

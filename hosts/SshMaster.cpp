@@ -8,8 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "engine/EngineLock.h"
 #include "engine/HostFailure.h"
@@ -81,6 +85,64 @@ void endChild(pid_t pid, int seconds) {
     }
 }
 
+// The death signal a master asks for comes when the thread that forked it
+// ends, and a host's worker ends long before the run. So masters are
+// forked by one thread of their own, which lives until the connections
+// are closed: a master ends with the installer, whichever thread needed it.
+class Forker {
+  public:
+    // Runs forkOnce in the forking thread; its result.
+    pid_t fork(const std::function<pid_t()>& forkOnce) {
+        std::unique_lock<std::mutex> lock(m_);
+        if (!thread_.joinable()) {
+            stop_ = false;
+            thread_ = std::thread([this] { serve(); });
+        }
+        job_ = &forkOnce;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return job_ == nullptr; });
+        return result_;
+    }
+    // Ends the thread; the next fork starts it again.
+    void end() {
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            if (!thread_.joinable()) return;
+            stop_ = true;
+            cv_.notify_all();
+        }
+        thread_.join();
+    }
+
+  private:
+    void serve() {
+        std::unique_lock<std::mutex> lock(m_);
+        for (;;) {
+            cv_.wait(lock, [this] { return stop_ || job_ != nullptr; });
+            if (job_) {
+                result_ = (*job_)();
+                job_ = nullptr;
+                cv_.notify_all();
+                continue;
+            }
+            return;
+        }
+    }
+
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread thread_;
+    const std::function<pid_t()>* job_ = nullptr;
+    pid_t result_ = -1;
+    bool stop_ = false;
+};
+
+// Never destroyed: at exit the thread ends with the process.
+Forker& forker() {
+    static Forker* f = new Forker;
+    return *f;
+}
+
 // Starts the master for host as our child; waits, bounded, until its
 // control socket is there or it has ended.
 bool startMaster(Master& m, const Str& program, const Str& host, const char* user, bool password,
@@ -106,20 +168,19 @@ bool startMaster(Master& m, const Str& program, const Str& host, const char* use
         return false;
     }
     pid_t parent = getpid();
-    // The signal comes when the forking thread ends: a host worker ends
-    // before the run does, so its masters are left to the clean-up. (The
-    // scouting, in the engine's thread, normally starts them all.)
-    bool endWithParent = !engineLockHeld();
-    m.pid = fork();
-    if (m.pid == 0) {
-        // Ends with the installer; no terminal to prompt on.
-        if (endWithParent) prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) _exit(1);
-        setsid();
-        if (dup2(nullFd, 0) < 0 || dup2(nullFd, 1) < 0 || dup2(logFd, 2) < 0) _exit(1);
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(errno == ENOENT ? 77 : 1);
-    }
+    m.pid = forker().fork([&] {
+        pid_t pid = fork();
+        if (pid == 0) {
+            // Ends with the installer; no terminal to prompt on.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(1);
+            setsid();
+            if (dup2(nullFd, 0) < 0 || dup2(nullFd, 1) < 0 || dup2(logFd, 2) < 0) _exit(1);
+            execvpe(argv[0], argv.data(), envp.data());
+            _exit(errno == ENOENT ? 77 : 1);
+        }
+        return pid;
+    });
     close(logFd);
     close(nullFd);
     if (m.pid < 0) return false;
@@ -208,6 +269,7 @@ void closeSshMasters() {
         if (!m.log.empty()) unlink(m.log.c_str());
     }
     masters().clear();
+    forker().end();
     if (!controlDir().empty()) rmdir(controlDir().c_str());
     controlDir().clear();
 }

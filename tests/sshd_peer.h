@@ -26,7 +26,8 @@ class SshdPeer {
     // Starts sshd on address (an address of the loopback network that the
     // installer does not take for the local host). Waits, bounded, until
     // the port accepts connections; see ready() and error().
-    // privateDirs must exist; they stay empty outside the namespace.
+    // privateDirs must exist; they stay empty outside the namespace. The
+    // account's home is always private (empty, as on a fresh host).
     explicit SshdPeer(const std::string& address = "127.0.0.2",
                       const std::vector<std::string>& privateDirs = {});
     ~SshdPeer();  // stops sshd and every process left in its namespace, removes its files
@@ -47,8 +48,8 @@ class SshdPeer {
     std::string log() const;
     // Runs a shell command on the host as root through sshProgram().
     RunResult command(const std::string& shellCommand, int timeoutSeconds = 30) const;
-    // The mount namespace sshd runs in ("mnt:[inode]"), ours when no
-    // directory is private; empty when sshd is not running.
+    // The mount namespace sshd runs in ("mnt:[inode]"); empty when sshd is
+    // not running.
     const std::string& mountNamespace() const { return namespace_; }
 
   private:
