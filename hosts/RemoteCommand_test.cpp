@@ -73,14 +73,17 @@ TEST_F(LocalCommand, FramedCommandsRunWithTheDefaultPath) {
     EXPECT_EQ(runFramed("echo $PATH | grep -c /usr/ucb"), "1\n");
     EXPECT_EQ(runFramed("echo 'single quoted' \"double\""), "single quoted double\n");
     EXPECT_TRUE(logged("executing following command #"));
-    EXPECT_TRUE(logged(";echo BEG_OF_STREAM;echo hello; echo world; echo; echo END_OF_STREAM"));
+    EXPECT_TRUE(logged(";echo BEG_OF_STREAM;QS_G=;"));
+    EXPECT_TRUE(logged("set --;echo hello; echo world; echo; echo END_OF_STREAM' sh $QS_G;exit"));
 }
 
 TEST_F(LocalCommand, GenericWrapperFraming) {
     Str framed = genericRemoteWrapper("ls", nullptr);
-    EXPECT_EQ(framed,
-              "PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export PATH;umask 022;echo BEG_OF_STREAM;ls; "
-              "echo; echo END_OF_STREAM");
+    EXPECT_EQ(
+        framed,
+        "PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export PATH;umask 022;echo BEG_OF_STREAM;"
+        "QS_G=;command -v setsid >/dev/null 2>&1&&QS_G=setsid;$QS_G sh -c "
+        "'echo \"PGID_OF_STREAM ${1:+$$}\";set --;ls; echo; echo END_OF_STREAM' sh $QS_G;exit");
     InstallHost os2("o", "os2-ix86", "", "", TRUSTED_HOST);
     os2.setToolsLoc("c:/MNTOOLS");
     EXPECT_EQ(genericRemoteWrapper("ls", &os2),
@@ -248,6 +251,48 @@ TEST_F(LocalCommand, SilentCommandIsGivenUpAfterTheIdleLimit) {
     EXPECT_TRUE(logged("no output from command for 2 seconds; giving up"));
     EXPECT_EQ(shown().size(), 0u);
     EXPECT_GE(statusLines().size(), 2u);
+}
+
+// A silent command is stopped at the idle limit with everything it
+// started: framed, its own group by the group line; unframed, the group of
+// the local shell. Also when it is the input that is not taken.
+TEST_F(LocalCommand, CommandGivenUpAtTheIdleLimitEndsWithItsChildren) {
+    const std::string shell = dir.file("shell"), child = dir.file("child");
+    const std::string record = "sleep 300 & echo $! > " + child + "; echo $$ > " + shell + "; ";
+    const std::string big(4 * 1024 * 1024, 'i');
+    struct Case {
+        bool framed;
+        std::string command;
+        std::string input;
+    } cases[] = {
+        {true, record + "sleep 300", ""},
+        {true, record + "exec sleep 300", big},
+        {false, "echo BEG_OF_STREAM; " + record + "sleep 300", ""},
+    };
+    int old = setCommandIdleLimit(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command + (c.input.empty() ? "" : " with input"));
+        unlink(shell.c_str());
+        unlink(child.c_str());
+        Str out = c.framed ? runFramed(c.command.c_str(), c.input.c_str())
+                           : run(c.command.c_str(), c.input.c_str());
+        pid_t shellPid = testutil::pidFromFile(shell, 1),
+              childPid = testutil::pidFromFile(child, 1);
+        ASSERT_GT(shellPid, 1);
+        ASSERT_GT(childPid, 1);
+        EXPECT_TRUE(testutil::processEndsWithin(shellPid, 10));
+        EXPECT_TRUE(testutil::processEndsWithin(childPid, 10));
+        EXPECT_EQ(out, "\nOutput truncated.");
+        if (c.framed) {
+            EXPECT_NE(errors.index("the command was stopped on the host at the idle limit of 2 "
+                                   "seconds (process group " +
+                                   Str(std::to_string(shellPid)) + ")\n"),
+                      -1)
+                << errors;
+            EXPECT_TRUE(logged("the command was stopped on the host at the idle limit"));
+        }
+    }
+    setCommandIdleLimit(old);
 }
 
 // A stand-in for the ssh client that shows what it was given.
