@@ -215,7 +215,10 @@ bool stopOnHost(const Started& c, pid_t group, Str& why) {
     closeInput(s);
     Str output;
     finish(s, output);
-    return groupStopped(output, why);
+    if (groupStopped(output, why)) return true;
+    // The client's own words say why the host did not answer.
+    if (!errors.empty()) why += " (" + (errors.contains('\n') ? errors.before('\n') : errors) + ")";
+    return false;
 }
 
 // A command given up at the idle limit is stopped on its host as a whole:

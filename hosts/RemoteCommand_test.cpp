@@ -1,6 +1,7 @@
 #include "hosts/RemoteCommand.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -293,6 +294,48 @@ TEST_F(LocalCommand, CommandGivenUpAtTheIdleLimitEndsWithItsChildren) {
         }
     }
     setCommandIdleLimit(old);
+}
+
+// A host that cannot be reached for the stop: the errors say so and why,
+// never that the command was stopped.
+TEST_F(LocalCommand, HostThatCannotBeReachedForTheStop) {
+    // Runs commands here, as a master only listens on its control socket,
+    // and refuses the connection of the stop.
+    std::string fake = executable(
+        "fake-ssh",
+        "#!/bin/sh\n"
+        "case \" $* \" in *' -M '*)\n"
+        "  for a; do case \"$a\" in ControlPath=*) p=${a#ControlPath=};; esac; done\n"
+        "  exec perl -MIO::Socket::UNIX -e "
+        "'$s = IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or exit 1; sleep "
+        "600' \"$p\";;\n"
+        "esac\n"
+        "for a; do last=$a; done\n"
+        "case \"$last\" in *'kill -TERM'*)\n"
+        "  echo 'ssh: connect to host 127.0.0.2 port 22: Connection refused' >&2; exit 255;;\n"
+        "esac\n"
+        "exec sh -c \"$last\"\n");
+    testutil::ScopedEnv ssh("SSH", fake.c_str());
+    const std::string shell = dir.file("shell");
+    InstallHost h("127.0.0.2", "linux-ix86", "root", "", SSH_ACCESS);
+    Str output;
+    int old = setCommandIdleLimit(2);
+    h.runCommand(("echo $$ > " + shell + "; exec sleep 300").c_str(), EMPTY, output, errors,
+                 InstallHost::STRING_INPUT);
+    setCommandIdleLimit(old);
+    closeSshMasters();
+    pid_t group = testutil::pidFromFile(shell, 1);
+    ASSERT_GT(group, 1);
+    // Left running where it "is": this test's own to end.
+    kill(-group, SIGKILL);
+    const char* notStopped =
+        "the command was given up at the idle limit of 2 seconds and could not be stopped on the "
+        "host: the host did not answer the stop command (ssh: connect to host 127.0.0.2 port 22: "
+        "Connection refused)\n";
+    EXPECT_NE(errors.index(notStopped), -1) << errors;
+    EXPECT_EQ(errors.index("was stopped"), -1) << errors;
+    EXPECT_TRUE(logged(notStopped));
+    EXPECT_TRUE(testutil::processEndsWithin(group, 10));
 }
 
 // A stand-in for the ssh client that shows what it was given.
