@@ -21,6 +21,7 @@ namespace {
 
 // The tail of the frame's shell text that only inOwnGroup writes.
 const char* const kGroupTail = " sh $QS_G;exit";
+const char* const kDelimiter = "QS_END_OF_COMMAND";
 
 // A process id has at most 10 digits wherever it is a 32-bit number.
 const int kMaxDigits = 10;
@@ -109,13 +110,15 @@ bool groupEndsWithin(pid_t group, int seconds) {
 }  // namespace
 
 Str inOwnGroup(const Str& body) {
-    Str inner = Str("echo \"") + GROUP_OF_STREAM + " ${1:+$$}\";set --;" + body;
     // A POSIX shell cannot make a process group; setsid can where it is.
     // Its name is handed on so that the group line names a group only
-    // when there is one. The exit keeps a shell from running setsid in
-    // its own place, where setsid would fork and return at once.
-    return "QS_G=;command -v setsid >/dev/null 2>&1&&QS_G=setsid;$QS_G sh -c " + shellWord(inner) +
-           kGroupTail;
+    // when there is one. The command goes in as a quoted here-document,
+    // so that it stands unchanged in the frame (and in the debug log).
+    // The exit keeps a shell from running setsid in its own place, where
+    // setsid would fork and return at once.
+    return Str("QS_G=;command -v setsid >/dev/null 2>&1&&QS_G=setsid;$QS_G sh -c \"$(cat <<'") +
+           kDelimiter + "'\necho \"" + GROUP_OF_STREAM + " ${1:+$$}\";set --;" + body + "\n" +
+           kDelimiter + "\n)\"" + kGroupTail;
 }
 
 bool runsInOwnGroup(const Str& command) {
