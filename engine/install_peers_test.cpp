@@ -172,7 +172,8 @@ class InstallOntoHost : public testing::Test {
             const size_t from = text.find(sent);
             ASSERT_NE(from, std::string::npos);
             const size_t begin = from + sent.size();
-            const size_t end = text.find('\n', text.find('\n', begin) + 1);
+            // Through the end of the framed command, whatever lines it takes.
+            const size_t end = text.find("END_OF_STREAM", begin);
             const std::string command = text.substr(begin, end - begin);
             EXPECT_TRUE(contains(command, " on " + kHost + ":\n")) << command;
             EXPECT_TRUE(contains(command, ";cd '" + at(root, t) + "';" + engine + " -u -;"))

@@ -72,8 +72,10 @@ const char* const INPUT_CUT_SHORT = "the command did not take all of its input\n
 Str genericRemoteWrapper(const Str& command, const InstallHost* host) {
     Str path = withToolsPath(argInfo.config.translate(host, "@defaultPath@"), host);
     Str body = command + "; echo; echo " + END_OF_STREAM;
-    // The tools' shell of an OS/2 host knows no process groups.
-    if (!host || !host->isOS2()) body = inOwnGroup(body);
+    // The tools' shell of an OS/2 host knows no process groups. The
+    // group's shell starts with the path text too: it inherits no shell
+    // options (a "set -a" there exports what the command reads).
+    if (!host || !host->isOS2()) body = inOwnGroup(path + ";" + body);
     return path + ";echo " + BEG_OF_STREAM + ";" + body;
 }
 

@@ -75,7 +75,7 @@ TEST_F(LocalCommand, FramedCommandsRunWithTheDefaultPath) {
     EXPECT_EQ(runFramed("echo 'single quoted' \"double\""), "single quoted double\n");
     EXPECT_TRUE(logged("executing following command #"));
     EXPECT_TRUE(logged(";echo BEG_OF_STREAM;QS_G=;"));
-    EXPECT_TRUE(logged("set --;echo hello; echo world; echo; echo END_OF_STREAM\n"));
+    EXPECT_TRUE(logged(";umask 022;echo hello; echo world; echo; echo END_OF_STREAM\n"));
 }
 
 TEST_F(LocalCommand, GenericWrapperFraming) {
@@ -83,7 +83,9 @@ TEST_F(LocalCommand, GenericWrapperFraming) {
     EXPECT_EQ(framed,
               "PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export PATH;umask 022;echo BEG_OF_STREAM;"
               "QS_G=;command -v setsid >/dev/null 2>&1&&QS_G=setsid;$QS_G sh -c \"$(cat "
-              "<<'QS_END_OF_COMMAND'\necho \"PGID_OF_STREAM ${1:+$$}\";set --;ls; echo; echo "
+              "<<'QS_END_OF_COMMAND'\necho \"PGID_OF_STREAM ${1:+$$}\";set "
+              "--;PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export "
+              "PATH;umask 022;ls; echo; echo "
               "END_OF_STREAM\nQS_END_OF_COMMAND\n)\" sh $QS_G;exit");
     InstallHost os2("o", "os2-ix86", "", "", TRUSTED_HOST);
     os2.setToolsLoc("c:/MNTOOLS");
