@@ -468,11 +468,12 @@ class ManyHostInstall : public InstallOntoHost {
         const std::string text = log();
         std::set<std::string> underWay;
         size_t most = 0;
-        std::string starting;  // host whose command line comes next
+        std::string starting;  // host whose command's lines come next
         for (const std::string& line : testutil::lines(text)) {
+            // A framed command may take several lines, through its end marker.
             if (!starting.empty() && contains(line, " -u -;")) underWay.insert(starting);
             most = std::max(most, underWay.size());
-            starting.clear();
+            if (contains(line, " -u -;") || contains(line, "END_OF_STREAM")) starting.clear();
             for (const std::string& name : names_) {
                 if (contains(line, "executing following command #") &&
                     contains(line, " on " + name + ":"))
