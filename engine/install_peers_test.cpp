@@ -172,7 +172,8 @@ class InstallOntoHost : public testing::Test {
             const size_t from = text.find(sent);
             ASSERT_NE(from, std::string::npos);
             const size_t begin = from + sent.size();
-            const size_t end = text.find('\n', text.find('\n', begin) + 1);
+            // Through the end of the framed command, whatever lines it takes.
+            const size_t end = text.find("END_OF_STREAM", begin);
             const std::string command = text.substr(begin, end - begin);
             EXPECT_TRUE(contains(command, " on " + kHost + ":\n")) << command;
             EXPECT_TRUE(contains(command, ";cd '" + at(root, t) + "';" + engine + " -u -;"))
@@ -467,11 +468,12 @@ class ManyHostInstall : public InstallOntoHost {
         const std::string text = log();
         std::set<std::string> underWay;
         size_t most = 0;
-        std::string starting;  // host whose command line comes next
+        std::string starting;  // host whose command's lines come next
         for (const std::string& line : testutil::lines(text)) {
+            // A framed command may take several lines, through its end marker.
             if (!starting.empty() && contains(line, " -u -;")) underWay.insert(starting);
             most = std::max(most, underWay.size());
-            starting.clear();
+            if (contains(line, " -u -;") || contains(line, "END_OF_STREAM")) starting.clear();
             for (const std::string& name : names_) {
                 if (contains(line, "executing following command #") &&
                     contains(line, " on " + name + ":"))

@@ -96,7 +96,7 @@ int my_close(int, int fd) {
 }
 
 CommandStreams::CommandStreams(int outFd, int errFd, Str* output, Str* errors)
-    : out(outFd), err(errFd), output(output), errors(errors) {
+    : out(outFd), err(errFd), output(output), errors(errors), idleLimit(commandIdleLimit()) {
     // Both are always polled, so a read never has to wait.
     setNonBlocking(out);
     if (err >= 0) setNonBlocking(err);
@@ -106,6 +106,12 @@ CommandStreams::CommandStreams(int outFd, int errFd, Str* output, Str* errors)
 void CommandStreams::readReady(short outEvents, short errEvents) {
     if (!outDone && outEvents) drain(out, buffer_, output, outDone, stdoutNames);
     if (!errDone && errEvents) drain(err, buffer_, errors, errDone, stderrNames);
+}
+
+void CommandStreams::reachIdleLimit() {
+    if (idleLimitReached) return;
+    idleLimitReached = true;
+    if (atIdleLimit) atIdleLimit();
 }
 
 int sendInput(int fd, const char* data, int n, CommandStreams& streams) {
@@ -140,9 +146,10 @@ int sendInput(int fd, const char* data, int n, CommandStreams& streams) {
         if (r < 0 && errno != EINTR) return sent;
         if (r == 0) {
             status(waitMark);
-            if (++idle >= commandIdleLimit()) {
+            if (++idle >= streams.idleLimit) {
                 dbFile << "command takes no input for " << idle << " seconds; giving up"
                        << std::endl;
+                streams.reachIdleLimit();
                 return sent;
             }
             continue;
@@ -160,7 +167,7 @@ int sendInput(int fd, const char* data, int n, CommandStreams& streams) {
 void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, const Str& host) {
     if (ih && ih->isOS2() && kind == CHANNEL_SOCKET) {
         pollfd p{streams.out, POLLIN, 0};
-        int limit = doNotBlock ? 30 : commandIdleLimit();
+        int limit = doNotBlock ? 30 : streams.idleLimit;
         int r;
         {
             WhileWaiting wait;
@@ -186,9 +193,10 @@ void collectStreams(CommandStreams& streams, int kind, const InstallHost* ih, co
             streams.readReady(p[0].revents, p[1].revents);
         } else if (r == 0) {
             status(waitMark);
-            if (++idle >= commandIdleLimit()) {
+            if (++idle >= streams.idleLimit) {
                 dbFile << "no output from command for " << idle << " seconds; giving up"
                        << std::endl;
+                streams.reachIdleLimit();
                 if (kind == CHANNEL_CHILD) killChild(streams.child);
                 break;
             }

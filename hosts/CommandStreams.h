@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 #include "model/Str.h"
 
 class InstallHost;
@@ -23,6 +25,13 @@ struct CommandStreams {
     pid_t child = -1;  // the ssh client or local shell of a kind-1 channel
     bool outDone = false;
     bool errDone = false;
+    // Seconds without data (or without input taken) before the command is
+    // given up; commandIdleLimit() when the streams are made.
+    int idleLimit;
+    // Called once when the command is given up at idleLimit, before its
+    // streams are closed and its errors reported: to stop it on its host.
+    std::function<void()> atIdleLimit;
+    bool idleLimitReached = false;
 
     bool finished() const { return outDone && errDone; }
     // Reads what is ready now on the unfinished descriptors whose poll
@@ -30,6 +39,8 @@ struct CommandStreams {
     void readReady(short outEvents, short errEvents);
     // Both descriptors are given up (no more data will be read).
     void abandon() { outDone = errDone = true; }
+    // The command is given up at idleLimit.
+    void reachIdleLimit();
 
   private:
     // Output has a buffer of its own: it is read while a block of input
@@ -39,7 +50,7 @@ struct CommandStreams {
 
 // Writes n bytes to fd, reading the streams whenever fd cannot take more.
 // Returns the number written: short when the command stopped reading (the
-// descriptor failed) or nothing moved for commandIdleLimit() seconds.
+// descriptor failed) or nothing moved for streams.idleLimit seconds.
 int sendInput(int fd, const char* data, int n, CommandStreams& streams);
 
 // collectOutput on streams already being read.

@@ -123,11 +123,20 @@ void closeAll(int (&fds)[6]) {
     if (dup2(fds[0], 0) < 0 || dup2(fds[3], 1) < 0 || dup2(fds[5], 2) < 0) _exit(1);
     closeAll(fds);
     if (!ssh) {
+        setpgid(0, 0);
         execvp(argv[0], argv.data());
         _exit(1);
     }
     execvpe(argv[0], argv.data(), envp.data());
     _exit(errno == ENOENT ? 77 : 1);
+}
+
+// A local shell leads a process group of its own, so that what it started
+// ends with it; the ssh client is left in ours (it may have started the
+// host's master connection, which outlives it).
+void killHard(const Child& child) {
+    if (!child.ssh) kill(-child.pid, SIGKILL);
+    kill(child.pid, SIGKILL);
 }
 
 // Whether pid ends within seconds; it is not reaped. Waits on a process
@@ -214,6 +223,8 @@ int forkCommand(const Str& host, int useSsh, const Str& command, const char* use
         closeAll(fds);
         return 0;
     }
+    // Also here: the group must exist before this side may signal it.
+    if (!useSsh) setpgid(pid, pid);
     children().push_back(Child{pid, useSsh != 0, std::this_thread::get_id()});
     close(fds[0]);
     close(fds[3]);
@@ -233,7 +244,7 @@ pid_t lastChildPid() {
 
 void killChild(pid_t pid) {
     for (const Child& child : children())
-        if (child.pid == pid) kill(pid, SIGKILL);
+        if (child.pid == pid) killHard(child);
 }
 
 int finishChild() {
@@ -253,7 +264,7 @@ int finishChild(pid_t pid) {
     pid_t r;
     {
         WhileWaiting wait;
-        if (!endsWithin(child.pid, commandIdleLimit())) kill(child.pid, SIGKILL);
+        if (!endsWithin(child.pid, commandIdleLimit())) killHard(child);
         while ((r = waitpid(child.pid, &statusWord, 0)) < 0 && errno == EINTR) {
         }
     }

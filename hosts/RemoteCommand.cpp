@@ -12,6 +12,7 @@
 #include "engine/Timer.h"
 #include "hosts/CommandInput.h"
 #include "hosts/CommandStreams.h"
+#include "hosts/GroupStop.h"
 #include "hosts/Unreachable.h"
 #include "model/DebugLog.h"
 
@@ -51,7 +52,9 @@ void endInput(int kind, int toCommand) {
 
 }  // namespace
 
-Str unframe(const Str& raw) {
+Str unframe(const Str& framed) {
+    // Callers see the output as it was before the frame named a group.
+    const Str raw = withoutGroupLine(framed);
     int begin = raw.index(BEG_OF_STREAM);
     int end = raw.index(END_OF_STREAM, -1);
     int start = begin + BEG_OF_STREAM.length() + 1;
@@ -68,7 +71,12 @@ const char* const INPUT_CUT_SHORT = "the command did not take all of its input\n
 
 Str genericRemoteWrapper(const Str& command, const InstallHost* host) {
     Str path = withToolsPath(argInfo.config.translate(host, "@defaultPath@"), host);
-    return path + ";echo " + BEG_OF_STREAM + ";" + command + "; echo; echo " + END_OF_STREAM;
+    Str body = command + "; echo; echo " + END_OF_STREAM;
+    // The tools' shell of an OS/2 host knows no process groups. The
+    // group's shell starts with the path text too: it inherits no shell
+    // options (a "set -a" there exports what the command reads).
+    if (!host || !host->isOS2()) body = inOwnGroup(path + ";" + body);
+    return path + ";echo " + BEG_OF_STREAM + ";" + body;
 }
 
 int startCommand(const Str& host, const Str& command, AccessMethod access, const char* user,
@@ -128,7 +136,16 @@ struct Started {
     std::unique_ptr<CommandStreams> streams;
     bool inputOpen = false;
     bool cutShort = false;  // stopped taking input before its end
+    // How the command was started, for the command that stops it.
+    AccessMethod access = DEFAULT_ACCESS;
+    Str user;
+    Str password;
 };
+
+// Seconds the command that stops a given-up command may take.
+const int kStopCommandLimit = 30;
+
+void stopAtIdleLimit(Started& c);
 
 bool start(Started& c, const Str& command, AccessMethod access, const char* user,
            const char* password, int wrap) {
@@ -142,6 +159,10 @@ bool start(Started& c, const Str& command, AccessMethod access, const char* user
     c.streams.reset(new CommandStreams(fromOutput, fromError, &c.raw, c.errors));
     if (c.kind == CHANNEL_CHILD) c.streams->child = lastChildPid();
     c.inputOpen = true;
+    c.access = access;
+    c.user = user;
+    c.password = password;
+    if (runsInOwnGroup(command)) c.streams->atIdleLimit = [&c] { stopAtIdleLimit(c); };
     return true;
 }
 
@@ -176,6 +197,54 @@ void finish(Started& c, Str& output) {
             recordUnreachable(c.host, ETIMEDOUT, EMPTY);
     }
     t.elapsed(("Command on host " + c.host + " finished.").chars());
+}
+
+// Runs groupStopCommand for group on the host of c, by the same access,
+// within its own limit; true on its positive answer.
+bool stopOnHost(const Started& c, pid_t group, Str& why) {
+    Started s;
+    Str errors;
+    s.host = c.host;
+    s.ih = c.ih;
+    s.errors = &errors;
+    Str command = genericRemoteWrapper(groupStopCommand(group), c.ih);
+    if (!start(s, command, c.access, c.user, c.password, 1)) {
+        why = "the host could not be reached";
+        return false;
+    }
+    s.streams->atIdleLimit = nullptr;
+    s.streams->idleLimit = kStopCommandLimit;
+    closeInput(s);
+    Str output;
+    finish(s, output);
+    if (groupStopped(output, why)) return true;
+    // The client's own words say why the host did not answer.
+    if (!errors.empty()) why += " (" + (errors.contains('\n') ? errors.before('\n') : errors) + ")";
+    return false;
+}
+
+// A command given up at the idle limit is stopped on its host as a whole:
+// what it started would otherwise go on (and go on writing where it
+// installs).
+void stopAtIdleLimit(Started& c) {
+    Str raw(c.raw);
+    raw.gsub("\r", "");
+    pid_t group = reportedGroup(raw);
+    const Str limit(std::to_string(c.streams->idleLimit));
+    Str why;
+    bool stopped = false;
+    if (!group)
+        why = "it named no process group of its own";
+    else if (isLocal(c.host))
+        stopped = stopLocalGroup(group, c.streams->child, why);
+    else
+        stopped = stopOnHost(c, group, why);
+    Str line = stopped ? "the command was stopped on the host at the idle limit of " + limit +
+                             " seconds (process group " + Str(std::to_string(group)) + ")"
+                       : "the command was given up at the idle limit of " + limit +
+                             " seconds and could not be stopped on the host: " + why;
+    dbFile << line << std::endl;
+    *c.errors += line + "\n";
 }
 
 // The same input to several commands at once: a command that stops

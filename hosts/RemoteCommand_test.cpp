@@ -1,6 +1,7 @@
 #include "hosts/RemoteCommand.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,14 +74,19 @@ TEST_F(LocalCommand, FramedCommandsRunWithTheDefaultPath) {
     EXPECT_EQ(runFramed("echo $PATH | grep -c /usr/ucb"), "1\n");
     EXPECT_EQ(runFramed("echo 'single quoted' \"double\""), "single quoted double\n");
     EXPECT_TRUE(logged("executing following command #"));
-    EXPECT_TRUE(logged(";echo BEG_OF_STREAM;echo hello; echo world; echo; echo END_OF_STREAM"));
+    EXPECT_TRUE(logged(";echo BEG_OF_STREAM;QS_G=;"));
+    EXPECT_TRUE(logged(";umask 022;echo hello; echo world; echo; echo END_OF_STREAM\n"));
 }
 
 TEST_F(LocalCommand, GenericWrapperFraming) {
     Str framed = genericRemoteWrapper("ls", nullptr);
     EXPECT_EQ(framed,
-              "PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export PATH;umask 022;echo BEG_OF_STREAM;ls; "
-              "echo; echo END_OF_STREAM");
+              "PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export PATH;umask 022;echo BEG_OF_STREAM;"
+              "QS_G=;command -v setsid >/dev/null 2>&1&&QS_G=setsid;$QS_G sh -c \"$(cat "
+              "<<'QS_END_OF_COMMAND'\necho \"PGID_OF_STREAM ${1:+$$}\";set "
+              "--;PATH=\"/bin:/usr/bin:/usr/ucb:$PATH\";export "
+              "PATH;umask 022;ls; echo; echo "
+              "END_OF_STREAM\nQS_END_OF_COMMAND\n)\" sh $QS_G;exit");
     InstallHost os2("o", "os2-ix86", "", "", TRUSTED_HOST);
     os2.setToolsLoc("c:/MNTOOLS");
     EXPECT_EQ(genericRemoteWrapper("ls", &os2),
@@ -248,6 +254,90 @@ TEST_F(LocalCommand, SilentCommandIsGivenUpAfterTheIdleLimit) {
     EXPECT_TRUE(logged("no output from command for 2 seconds; giving up"));
     EXPECT_EQ(shown().size(), 0u);
     EXPECT_GE(statusLines().size(), 2u);
+}
+
+// A silent command is stopped at the idle limit with everything it
+// started: framed, its own group by the group line; unframed, the group of
+// the local shell. Also when it is the input that is not taken.
+TEST_F(LocalCommand, CommandGivenUpAtTheIdleLimitEndsWithItsChildren) {
+    const std::string shell = dir.file("shell"), child = dir.file("child");
+    const std::string record = "sleep 300 & echo $! > " + child + "; echo $$ > " + shell + "; ";
+    const std::string big(4 * 1024 * 1024, 'i');
+    struct Case {
+        bool framed;
+        std::string command;
+        std::string input;
+    } cases[] = {
+        {true, record + "sleep 300", ""},
+        {true, record + "exec sleep 300", big},
+        {false, "echo BEG_OF_STREAM; " + record + "sleep 300", ""},
+    };
+    int old = setCommandIdleLimit(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command + (c.input.empty() ? "" : " with input"));
+        unlink(shell.c_str());
+        unlink(child.c_str());
+        Str out = c.framed ? runFramed(c.command.c_str(), c.input.c_str())
+                           : run(c.command.c_str(), c.input.c_str());
+        pid_t shellPid = testutil::pidFromFile(shell, 1),
+              childPid = testutil::pidFromFile(child, 1);
+        ASSERT_GT(shellPid, 1);
+        ASSERT_GT(childPid, 1);
+        EXPECT_TRUE(testutil::processEndsWithin(shellPid, 10));
+        EXPECT_TRUE(testutil::processEndsWithin(childPid, 10));
+        EXPECT_EQ(out, "\nOutput truncated.");
+        if (c.framed) {
+            EXPECT_NE(errors.index("the command was stopped on the host at the idle limit of 2 "
+                                   "seconds (process group " +
+                                   Str(std::to_string(shellPid)) + ")\n"),
+                      -1)
+                << errors;
+            EXPECT_TRUE(logged("the command was stopped on the host at the idle limit"));
+        }
+    }
+    setCommandIdleLimit(old);
+}
+
+// A host that cannot be reached for the stop: the errors say so and why,
+// never that the command was stopped.
+TEST_F(LocalCommand, HostThatCannotBeReachedForTheStop) {
+    // Runs commands here, as a master only listens on its control socket,
+    // and refuses the connection of the stop.
+    std::string fake = executable(
+        "fake-ssh",
+        "#!/bin/sh\n"
+        "case \" $* \" in *' -M '*)\n"
+        "  for a; do case \"$a\" in ControlPath=*) p=${a#ControlPath=};; esac; done\n"
+        "  exec perl -MIO::Socket::UNIX -e "
+        "'$s = IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or exit 1; sleep "
+        "600' \"$p\";;\n"
+        "esac\n"
+        "for a; do last=$a; done\n"
+        "case \"$last\" in *'kill -TERM'*)\n"
+        "  echo 'ssh: connect to host 127.0.0.2 port 22: Connection refused' >&2; exit 255;;\n"
+        "esac\n"
+        "exec sh -c \"$last\"\n");
+    testutil::ScopedEnv ssh("SSH", fake.c_str());
+    const std::string shell = dir.file("shell");
+    InstallHost h("127.0.0.2", "linux-ix86", "root", "", SSH_ACCESS);
+    Str output;
+    int old = setCommandIdleLimit(2);
+    h.runCommand(("echo $$ > " + shell + "; exec sleep 300").c_str(), EMPTY, output, errors,
+                 InstallHost::STRING_INPUT);
+    setCommandIdleLimit(old);
+    closeSshMasters();
+    pid_t group = testutil::pidFromFile(shell, 1);
+    ASSERT_GT(group, 1);
+    // Left running where it "is": this test's own to end.
+    kill(-group, SIGKILL);
+    const char* notStopped =
+        "the command was given up at the idle limit of 2 seconds and could not be stopped on the "
+        "host: the host did not answer the stop command (ssh: connect to host 127.0.0.2 port 22: "
+        "Connection refused)\n";
+    EXPECT_NE(errors.index(notStopped), -1) << errors;
+    EXPECT_EQ(errors.index("was stopped"), -1) << errors;
+    EXPECT_TRUE(logged(notStopped));
+    EXPECT_TRUE(testutil::processEndsWithin(group, 10));
 }
 
 // A stand-in for the ssh client that shows what it was given.

@@ -210,4 +210,30 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+bool processRuns(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+bool processEndsWithin(pid_t pid, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (!processRuns(pid)) return true;
+        usleep(50000);
+    }
+    return !processRuns(pid);
+}
+
+pid_t pidFromFile(const std::string& path, int seconds) {
+    for (int i = 0; i <= seconds * 20; ++i) {
+        std::string text = readFile(path);
+        if (!text.empty() && text.back() == '\n') {
+            long pid = std::strtol(text.c_str(), nullptr, 10);
+            return pid > 1 ? pid_t(pid) : -1;
+        }
+        usleep(50000);
+    }
+    return -1;
+}
+
 }  // namespace testutil

@@ -83,6 +83,15 @@ std::string randomBytes(size_t n, unsigned seed);
 // what cksum printed on a host.
 std::string cksumOf(const std::string& data);
 
+// Whether pid is a running process (a zombie counts as ended: where the
+// first process reaps nothing, an orphan may stay one).
+bool processRuns(pid_t pid);
+// Whether pid has ended within seconds, looking every 50 ms.
+bool processEndsWithin(pid_t pid, int seconds);
+// The process id written in the file at path once the file holds a whole
+// line, waiting at most seconds; -1 when none comes.
+pid_t pidFromFile(const std::string& path, int seconds);
+
 // The lines of text, without their line ends.
 std::vector<std::string> lines(const std::string& text);
 
