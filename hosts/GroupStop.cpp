@@ -116,6 +116,9 @@ Str inOwnGroup(const Str& body) {
     // so that it stands unchanged in the frame (and in the debug log).
     // The exit keeps a shell from running setsid in its own place, where
     // setsid would fork and return at once.
+    // A command holding the delimiter would end the document early and
+    // run its rest outside the frame: it runs ungrouped instead.
+    if (body.contains(kDelimiter)) return body;
     return Str("QS_G=;command -v setsid >/dev/null 2>&1&&QS_G=setsid;$QS_G sh -c \"$(cat <<'") +
            kDelimiter + "'\necho \"" + GROUP_OF_STREAM + " ${1:+$$}\";set --;" + body + "\n" +
            kDelimiter + "\n)\"" + kGroupTail;

@@ -18,7 +18,8 @@ extern const char* const GROUP_OF_STREAM;
 
 // Shell text running body (the command and the end of the frame) in a
 // group of its own, the group line printed first. The shell's exit status
-// is body's.
+// is body's. A body holding the here-document's delimiter is returned as
+// it is (no group, no group line).
 Str inOwnGroup(const Str& body);
 
 // Whether command carries that frame (only such a command's group line is

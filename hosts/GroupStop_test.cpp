@@ -87,6 +87,14 @@ TEST_P(FrameInShell, AnExitInTheCommandStillCutsTheFrameShort) {
     EXPECT_EQ(r.status, 0) << "the frame's own echo ends it, as before";
 }
 
+TEST_P(FrameInShell, ACommandHoldingTheDelimiterRunsWholeWithoutAGroup) {
+    testutil::RunResult r =
+        runFramed("cat <<'QS_END_OF_COMMAND'\nkept\nQS_END_OF_COMMAND\necho after");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(reportedGroup(r.out.c_str()), 0) << r.out;
+    EXPECT_EQ(unframe(r.out.c_str()), "kept\nafter\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Shells, FrameInShell, testing::Values("dash", "bash"));
 
 // The stop command in the shells of a host, against a real group that has
