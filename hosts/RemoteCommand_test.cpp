@@ -298,6 +298,16 @@ TEST_F(LocalCommand, CommandGivenUpAtTheIdleLimitEndsWithItsChildren) {
     setCommandIdleLimit(old);
 }
 
+// The part of a stand-in ssh client that plays a master connection: it
+// only listens on its control socket until it is ended.
+const char* const kFakeMaster =
+    "case \" $* \" in *' -M '*)\n"
+    "  for a; do case \"$a\" in ControlPath=*) p=${a#ControlPath=};; esac; done\n"
+    "  exec perl -MIO::Socket::UNIX -e "
+    "'$s = IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or exit 1; sleep "
+    "600' \"$p\";;\n"
+    "esac\n";
+
 // A host that cannot be reached for the stop: the errors say so and why,
 // never that the command was stopped.
 TEST_F(LocalCommand, HostThatCannotBeReachedForTheStop) {
@@ -305,18 +315,12 @@ TEST_F(LocalCommand, HostThatCannotBeReachedForTheStop) {
     // and refuses the connection of the stop.
     std::string fake = executable(
         "fake-ssh",
-        "#!/bin/sh\n"
-        "case \" $* \" in *' -M '*)\n"
-        "  for a; do case \"$a\" in ControlPath=*) p=${a#ControlPath=};; esac; done\n"
-        "  exec perl -MIO::Socket::UNIX -e "
-        "'$s = IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or exit 1; sleep "
-        "600' \"$p\";;\n"
-        "esac\n"
-        "for a; do last=$a; done\n"
-        "case \"$last\" in *'kill -TERM'*)\n"
-        "  echo 'ssh: connect to host 127.0.0.2 port 22: Connection refused' >&2; exit 255;;\n"
-        "esac\n"
-        "exec sh -c \"$last\"\n");
+        std::string("#!/bin/sh\n") + kFakeMaster +
+            "for a; do last=$a; done\n"
+            "case \"$last\" in *'kill -TERM'*)\n"
+            "  echo 'ssh: connect to host 127.0.0.2 port 22: Connection refused' >&2; exit 255;;\n"
+            "esac\n"
+            "exec sh -c \"$last\"\n");
     testutil::ScopedEnv ssh("SSH", fake.c_str());
     const std::string shell = dir.file("shell");
     InstallHost h("127.0.0.2", "linux-ix86", "root", "", SSH_ACCESS);
@@ -342,22 +346,13 @@ TEST_F(LocalCommand, HostThatCannotBeReachedForTheStop) {
 
 // A stand-in for the ssh client that shows what it was given.
 TEST_F(LocalCommand, SshClientArgumentsAndEnvironment) {
-    // As a master it only listens on its control socket until it is ended.
-    std::string fake =
-        executable("fake-ssh",
-                   "#!/bin/sh\n"
-                   "case \" $* \" in *' -M '*)\n"
-                   "  for a; do case \"$a\" in ControlPath=*) p=${a#ControlPath=};; esac; done\n"
-                   "  exec perl -MIO::Socket::UNIX -e "
-                   "'$s = IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or exit 1; sleep "
-                   "600' \"$p\";;\n"
-                   "esac\n"
-                   "echo BEG_OF_STREAM\n"
-                   "for a; do echo \"[$a]\"; done\n"
-                   "echo \"askpass=$SSH_ASKPASS\"\n"
-                   "echo \"password=${SSH_PASSWORD-unset}\"\n"
-                   "echo \"display=$DISPLAY\"\n"
-                   "echo; echo END_OF_STREAM\n");
+    std::string fake = executable("fake-ssh", std::string("#!/bin/sh\n") + kFakeMaster +
+                                                  "echo BEG_OF_STREAM\n"
+                                                  "for a; do echo \"[$a]\"; done\n"
+                                                  "echo \"askpass=$SSH_ASKPASS\"\n"
+                                                  "echo \"password=${SSH_PASSWORD-unset}\"\n"
+                                                  "echo \"display=$DISPLAY\"\n"
+                                                  "echo; echo END_OF_STREAM\n");
     testutil::ScopedEnv ssh("SSH", fake.c_str());
     testutil::ScopedEnv interp("INTERP", "linux-ix86");
     Str output;
