@@ -93,6 +93,9 @@ class Forker {
   public:
     // Runs forkOnce in the forking thread; its result.
     pid_t fork(const std::function<pid_t()>& forkOnce) {
+        // One job at a time: a second caller must not replace a job that
+        // the thread has not yet taken.
+        std::lock_guard<std::mutex> one(oneAtATime_);
         std::unique_lock<std::mutex> lock(m_);
         if (!thread_.joinable()) {
             stop_ = false;
@@ -129,6 +132,7 @@ class Forker {
         }
     }
 
+    std::mutex oneAtATime_;
     std::mutex m_;
     std::condition_variable cv_;
     std::thread thread_;
