@@ -125,6 +125,8 @@ class HostGroup {
   private:
     // Hosts scouted side by side; false (nothing done) where they go one by one.
     bool scoutSideBySide();
+    // Hosts scouted one after another, PC hosts in their own way.
+    void scoutInTurn();
     // The check of what planning found, after every host was scouted.
     void checkStates();
     void cleanUpHost(InstallHost& host);

@@ -90,19 +90,29 @@ void resetMultiplexMode() {
     multiplexMode = MULTIPLEX_UNSETTLED;
 }
 
+namespace {
+
+// The milestone naming the host being looked at.
+void tellInspecting(const InstallHost& host) {
+    Message inspecting = catalogMessage(InstallOpsCatalog, 8, Array<Str>().put(host.getName()));
+    milestone(inspecting.qrx_msg());
+}
+
+}  // namespace
+
 void HostGroup::figureOutWhatToDo() {
     if (entries.length() == 0) return;
+    dbFile << "Gathering and processing install data" << std::endl;
+    if (!scoutSideBySide()) scoutInTurn();
+    checkStates();
+}
+
+void HostGroup::scoutInTurn() {
     Array<Str> paths;
     for (int i = 0; i < InstallType::data.length(); ++i) paths.put(Str());
-    dbFile << "Gathering and processing install data" << std::endl;
-    if (scoutSideBySide()) {
-        checkStates();
-        return;
-    }
     for (int i = 0; i < entries[0].hosts.length(); ++i) {
         InstallHost& host = *entries[0].hosts[i];
-        Message inspecting = catalogMessage(InstallOpsCatalog, 8, Array<Str>().put(host.getName()));
-        milestone(inspecting.qrx_msg());
+        tellInspecting(host);
         if (host.pcInstall()) {
             dbFile << "Trying to communicate with -> " << host.getName() << std::endl;
             try {
@@ -115,7 +125,6 @@ void HostGroup::figureOutWhatToDo() {
             entries[0].processScoutInfo(host, host.scoutForInstall());
         }
     }
-    checkStates();
 }
 
 bool HostGroup::scoutSideBySide() {
@@ -135,8 +144,7 @@ bool HostGroup::scoutSideBySide() {
     std::exception_ptr failed;
     runSideBySide(names, hostLimit(), [&](size_t i) {
         InstallHost& host = *hosts[int(i)];
-        Message inspecting = catalogMessage(InstallOpsCatalog, 8, Array<Str>().put(host.getName()));
-        milestone(inspecting.qrx_msg());
+        tellInspecting(host);
         try {
             outputs[i] = host.runScout(scripts[i]);
         } catch (...) {
